@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/option_map.h"
+#include "app/text.h"
+
+enum class Verb {
+    NetworkCapabilities,
+    RequiredOptionMissing,
+    Unrecognised,
+};
+
+// Chooses the handler, first match wins: the verbs that need no options, then the check
+// that the connection options are all present, then the connection verbs.
+Verb SelectVerb(const WideString& verb, OptionMap& options);
+
+// Runs the verb's handler under the top-level failure handler and returns the exit code.
+uint32_t RunVerb(const WideString& verb, OptionMap& options);
+
+// The whole run: splits the command line (program name first) and runs the verb.
+uint32_t RunHelper(const wchar_t* commandLine);

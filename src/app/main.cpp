@@ -1,0 +1,9 @@
+#include "app/dispatch.h"
+#include "app/system_library.h"
+#include "app/win32.h"
+
+// GUI subsystem, so no console window appears; the command line comes from GetCommandLineW.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    RestrictDllSearchToSystem32();
+    return static_cast<int>(RunHelper(GetCommandLineW()));
+}

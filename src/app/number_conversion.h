@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/text.h"
+
+// Decimal conversion with the rules of wcstoul/wcstoull in base 10: leading white space
+// skipped, one optional sign (a minus negates modulo 2^N), digits up to the first other
+// character. No digit at all throws std::invalid_argument; a value beyond the type's
+// range throws std::out_of_range. Both carry the name "stoul".
+uint32_t ParseUnsigned32(const WideString& text);
+uint64_t ParseUnsigned64(const WideString& text);

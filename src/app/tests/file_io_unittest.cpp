@@ -1,0 +1,109 @@
+// WriteFileAtomically and ReadWholeFile against real files of the Wine prefix.
+#include <gtest/gtest.h>
+
+#include "app/file_io.h"
+#include "app/win32.h"
+#include "app/win32_error.h"
+#include "support/temp_directory.h"
+
+namespace {
+
+using testing_support::PathExists;
+using testing_support::ReadFileBytes;
+using testing_support::TemporaryDirectory;
+using testing_support::WriteFileBytes;
+
+DWORD ReadFailure(const std::wstring& path) {
+    try {
+        ReadWholeFile(path);
+    } catch (Win32Error error) {
+        return error;
+    }
+    return 0;
+}
+
+TEST(WriteFileAtomically, ReplacesTheWholeContentAndLeavesNoTemporaryFile) {
+    TemporaryDirectory directory;
+    const std::wstring target = directory / L"state";
+    WriteFileAtomically(target, "first, longer content");
+    WriteFileAtomically(target, "second");
+    EXPECT_EQ(ReadFileBytes(target), "second");
+    EXPECT_FALSE(PathExists(target + L".tmp"));
+    WriteFileAtomically(target, "");
+    EXPECT_TRUE(PathExists(target));
+    EXPECT_EQ(ReadFileBytes(target), "");
+}
+
+TEST(WriteFileAtomically, MissingDirectoryDoesNothing) {
+    TemporaryDirectory directory;
+    const std::wstring target = directory / L"no such folder\\state";
+    WriteFileAtomically(target, "x");
+    EXPECT_FALSE(PathExists(target));
+    EXPECT_FALSE(PathExists(target + L".tmp"));
+}
+
+TEST(WriteFileAtomically, ReaderHoldingTheTargetKeepsOldContentAndTheNewOneWaitsInTmp) {
+    TemporaryDirectory directory;
+    const std::wstring target = directory / L"state";
+    WriteFileAtomically(target, "old");
+    HANDLE reader = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    WriteFileAtomically(target, "new");
+    CloseHandle(reader);
+    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(ReadFileBytes(target + L".tmp"), "new");
+    // The next write overwrites the leftover and lands.
+    WriteFileAtomically(target, "newer");
+    EXPECT_EQ(ReadFileBytes(target), "newer");
+    EXPECT_FALSE(PathExists(target + L".tmp"));
+}
+
+TEST(WriteFileAtomically, TemporaryFileHeldByAnotherWriterDropsTheWrite) {
+    TemporaryDirectory directory;
+    const std::wstring target = directory / L"state";
+    WriteFileAtomically(target, "kept");
+    HANDLE other = CreateFileW((target + L".tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    WriteFileAtomically(target, "dropped");
+    CloseHandle(other);
+    EXPECT_EQ(ReadFileBytes(target), "kept");
+}
+
+TEST(ReadWholeFile, ReadsUpToTheLimitAndRefusesMore) {
+    TemporaryDirectory directory;
+    WriteFileBytes(directory / L"empty", "");
+    EXPECT_EQ(ReadWholeFile(directory / L"empty"), "");
+    std::string limit(kMaxWholeFileBytes, '\0');
+    for (size_t i = 0; i < limit.size(); ++i) limit[i] = static_cast<char>(i * 7);
+    WriteFileBytes(directory / L"limit", limit);
+    EXPECT_EQ(ReadWholeFile(directory / L"limit"), limit);
+    WriteFileBytes(directory / L"over", limit + "x");
+    EXPECT_EQ(ReadFailure(directory / L"over"), static_cast<DWORD>(ERROR_INVALID_DATA));
+}
+
+TEST(ReadWholeFile, ThrowsTheOpenError) {
+    TemporaryDirectory directory;
+    EXPECT_EQ(ReadFailure(directory / L"missing"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_EQ(ReadFailure(directory / L"missing folder\\file"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
+    const std::wstring locked = directory / L"locked";
+    WriteFileBytes(locked, "x");
+    HANDLE writer = CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadFailure(locked), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+    CloseHandle(writer);
+}
+
+TEST(ReadWholeFile, FileBeyondFourGigabytesIsOversizedNotShort) {
+    TemporaryDirectory directory;
+    const std::wstring path = directory / L"sparse";
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    LARGE_INTEGER size;
+    size.QuadPart = (1LL << 32) + 16;  // the low 32 bits alone would read as 16 bytes
+    ASSERT_TRUE(SetFilePointerEx(file, size, nullptr, FILE_BEGIN));
+    ASSERT_TRUE(SetEndOfFile(file));
+    CloseHandle(file);
+    EXPECT_EQ(ReadFailure(path), static_cast<DWORD>(ERROR_INVALID_DATA));
+}
+
+}  // namespace

@@ -1,0 +1,14 @@
+// A DLL planted beside a program under a system DLL's name. When anything loads it,
+// it leaves "<its own path>.loaded" beside itself, so a test can tell that it was loaded.
+#include "app/win32.h"
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason != DLL_PROCESS_ATTACH) return TRUE;
+    wchar_t path[MAX_PATH + 16] = {};
+    const DWORD length = GetModuleFileNameW(instance, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return TRUE;
+    lstrcatW(path, L".loaded");
+    HANDLE marker = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (marker != INVALID_HANDLE_VALUE) CloseHandle(marker);
+    return TRUE;
+}

@@ -1,0 +1,147 @@
+#include "support/helper_process.h"
+
+#include "app/executable_path.h"
+#include "app/quote_argument.h"
+
+namespace testing_support {
+
+std::wstring TestProgramDirectory() { return DirectoryOf(GetExecutablePath()); }
+
+std::wstring HelperPath() { return DirectoryOf(TestProgramDirectory()) + L"\\KELDRIX-Network.exe"; }
+
+std::wstring JoinArguments(const std::vector<std::wstring>& arguments) {
+    std::wstring joined;
+    for (const std::wstring& argument : arguments) {
+        if (!joined.empty()) joined += L' ';
+        joined += QuoteArgument(argument);
+    }
+    return joined;
+}
+
+namespace {
+
+void DrainAvailable(HANDLE pipe, std::string& output) {
+    for (;;) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+        std::string chunk(available, '\0');
+        DWORD read = 0;
+        if (!ReadFile(pipe, chunk.data(), available, &read, nullptr) || read == 0) return;
+        output.append(chunk.data(), read);
+    }
+}
+
+}  // namespace
+
+ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& argumentTail, DWORD timeoutMilliseconds) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ProcessResult result;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 1 << 16)) {
+        result.exitCode = GetLastError();
+        result.timedOut = true;
+        return result;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = writeEnd;
+    startup.hStdError = writeEnd;
+    std::wstring commandLine = QuoteArgument(program);
+    if (!argumentTail.empty()) commandLine += L" " + argumentTail;
+    PROCESS_INFORMATION info{};
+    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        nullptr, &startup, &info);
+    const DWORD startError = GetLastError();
+    CloseHandle(writeEnd);
+    if (!started) {
+        CloseHandle(readEnd);
+        result.exitCode = startError;
+        result.timedOut = true;
+        return result;
+    }
+    CloseHandle(info.hThread);
+
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    while (WaitForSingleObject(info.hProcess, 10) == WAIT_TIMEOUT) {
+        DrainAvailable(readEnd, result.output);
+        if (GetTickCount64() > deadline) {
+            TerminateProcess(info.hProcess, 1);
+            WaitForSingleObject(info.hProcess, 5000);
+            result.timedOut = true;
+            break;
+        }
+    }
+    DrainAvailable(readEnd, result.output);
+    GetExitCodeProcess(info.hProcess, &result.exitCode);
+    CloseHandle(info.hProcess);
+    CloseHandle(readEnd);
+    return result;
+}
+
+ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                         DWORD timeoutMilliseconds) {
+    return RunProgramRaw(program, JoinArguments(arguments), timeoutMilliseconds);
+}
+
+ProcessResult RunHelper(const std::vector<std::wstring>& arguments, DWORD timeoutMilliseconds) {
+    return RunProgram(HelperPath(), arguments, timeoutMilliseconds);
+}
+
+uint64_t ProcessCreationTime(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+bool ProcessHasEnded(DWORD processId) {
+    HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) return true;
+    const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
+}
+
+ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+    std::wstring commandLine = QuoteArgument(program);
+    if (!arguments.empty()) commandLine += L" " + JoinArguments(arguments);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+        id_ = info.dwProcessId;
+    }
+}
+
+ChildProcess::~ChildProcess() {
+    if (process_ == nullptr) return;
+    if (IsRunning()) Terminate();
+    CloseHandle(process_);
+}
+
+uint64_t ChildProcess::CreationTime() const { return ProcessCreationTime(process_); }
+
+bool ChildProcess::IsRunning() const {
+    return process_ != nullptr && WaitForSingleObject(process_, 0) == WAIT_TIMEOUT;
+}
+
+DWORD ChildProcess::Wait(DWORD timeoutMilliseconds) {
+    if (WaitForSingleObject(process_, timeoutMilliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process_, &exitCode);
+    return exitCode;
+}
+
+void ChildProcess::Terminate(DWORD exitCode) {
+    TerminateProcess(process_, exitCode);
+    WaitForSingleObject(process_, 5000);
+}
+
+}  // namespace testing_support

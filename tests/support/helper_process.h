@@ -1,0 +1,63 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/win32.h"
+
+namespace testing_support {
+
+// What a finished child run left: its exit code and the exact bytes of its standard output.
+struct ProcessResult {
+    DWORD exitCode = 0;
+    std::string output;
+    bool timedOut = false;
+};
+
+// The directory of the running test program, and the built helper (one level above it).
+std::wstring TestProgramDirectory();
+std::wstring HelperPath();
+
+// Quotes each argument so that the child's CommandLineToArgvW reads it back unchanged.
+std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
+
+// Starts `program` with the raw command-line tail (after the quoted program path),
+// collects its standard output and waits for it to end. A run that outlives the
+// time-out is terminated and flagged.
+ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& argumentTail,
+                            DWORD timeoutMilliseconds = 60000);
+ProcessResult RunProgram(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                         DWORD timeoutMilliseconds = 60000);
+
+// The built helper with these arguments.
+ProcessResult RunHelper(const std::vector<std::wstring>& arguments, DWORD timeoutMilliseconds = 60000);
+
+// A child process started without waiting, ended by the owner (or on destruction).
+class ChildProcess {
+public:
+    ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments);
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+    ~ChildProcess();
+
+    DWORD Id() const { return id_; }
+    HANDLE Handle() const { return process_; }
+    uint64_t CreationTime() const;
+    bool IsRunning() const;
+    // Waits for the end; returns the exit code, or STILL_ACTIVE when the time ran out.
+    DWORD Wait(DWORD timeoutMilliseconds);
+    void Terminate(DWORD exitCode = 1);
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD id_ = 0;
+};
+
+// The creation time of a process as GetProcessTimes gives it, as one 64-bit count.
+uint64_t ProcessCreationTime(HANDLE process);
+
+// True when a process with this id can no longer be opened, or has ended.
+bool ProcessHasEnded(DWORD processId);
+
+}  // namespace testing_support
