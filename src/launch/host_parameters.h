@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/option_map.h"
+#include "app/text.h"
+
+// The creation time as the host compares it: unsigned decimal, no leading zeros.
+WideString FormatCreationTime(uint64_t creationTime);
+
+// The elevated run's parameters: "--host", then each option in the map's order as a blank,
+// the name, a blank and the quoted value. Names stay bare unless a bare name would not come
+// back as one argument (empty, or holding a blank, a tab or a quote).
+WideString BuildHostParameters(const OptionMap& options);
