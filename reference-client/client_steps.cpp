@@ -1,0 +1,226 @@
+#include "client_steps.h"
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/win32.h"
+#include "core_config.h"
+#include "core_finder.h"
+#include "helper_runner.h"
+#include "state_watch.h"
+#include "status_record.h"
+
+namespace {
+
+std::atomic<bool> disconnectRequested{false};
+
+BOOL WINAPI OnConsoleControl(DWORD) {
+    disconnectRequested = true;
+    return TRUE;
+}
+
+struct Paths {
+    std::wstring helper, core, work, config, state, stop, done, proxyState;
+};
+
+std::wstring DirectoryOfPath(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+
+Paths MakePaths(const ClientSettings& settings) {
+    Paths paths;
+    wchar_t self[MAX_PATH * 4] = {};
+    GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
+    paths.helper = settings.helperPath.empty() ? DirectoryOfPath(self) + L"\\KELDRIX-Network.exe" : settings.helperPath;
+    paths.core = DirectoryOfPath(paths.helper) + L"\\router\\sing-box.exe";
+    paths.work = settings.workDirectory;
+    if (paths.work.empty()) {
+        wchar_t temp[MAX_PATH + 1] = {};
+        GetTempPathW(MAX_PATH + 1, temp);
+        paths.work = std::wstring(temp) + L"keldrix-client-" + std::to_wstring(GetCurrentProcessId());
+    }
+    CreateDirectoryW(paths.work.c_str(), nullptr);
+    paths.config = paths.work + L"\\core-config.txt";
+    paths.state = paths.work + L"\\state.json";
+    paths.stop = paths.work + L"\\stop";
+    paths.done = paths.work + L"\\done";
+    paths.proxyState = paths.work + L"\\proxy-state.bin";
+    for (const std::wstring* stale : {&paths.state, &paths.stop, &paths.done}) DeleteFileW(stale->c_str());
+    return paths;
+}
+
+std::string Narrow(const std::wstring& text) {
+    std::string narrow(text.size() * 3 + 1, '\0');
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(),
+                                           static_cast<int>(narrow.size()), nullptr, nullptr);
+    narrow.resize(length > 0 ? length : 0);
+    return narrow;
+}
+
+std::string SystemMessage(DWORD code) {
+    wchar_t text[1024] = {};
+    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 1024,
+                       nullptr) == 0) {
+        return "no system text";
+    }
+    std::string message = Narrow(text);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
+        message.pop_back();
+    }
+    return message;
+}
+
+// A loopback port that nothing listens on right now.
+unsigned FreeLoopbackPort() {
+    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof(address);
+    unsigned port = 0;
+    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
+        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    closesocket(probe);
+    return port;
+}
+
+bool WriteCoreConfig(const ClientSettings& settings, const Paths& paths, unsigned apiPort) {
+    std::string configTemplate = DefaultCoreConfig();
+    if (!settings.coreConfigSource.empty()) {
+        std::ifstream source(std::filesystem::path(settings.coreConfigSource), std::ios::binary);
+        if (!source) return false;
+        std::stringstream content;
+        content << source.rdbuf();
+        configTemplate = content.str();
+    }
+    std::ofstream config(std::filesystem::path(paths.config), std::ios::binary | std::ios::trunc);
+    config << FillCoreConfig(configTemplate, apiPort);
+    return static_cast<bool>(config);
+}
+
+void PrintFailure(const StatusRecord& record) {
+    std::printf("[client] the connection failed at stage \"%s\" with code %s: %s.\n", record.stage.c_str(),
+                record.code.c_str(), ExplainCode(record.code).c_str());
+    if (record.win32 != 0) {
+        std::printf("[client]   Windows error %u: %s\n", record.win32, SystemMessage(record.win32).c_str());
+    }
+    if (record.stage == "start-core" || record.stage == "core-exit") {
+        std::printf("[client]   the core's exit code was %u\n", record.exitCode);
+    }
+}
+
+HelperRun RunAndShow(const Paths& paths, const std::vector<std::wstring>& arguments) {
+    std::printf("[client] $ KELDRIX-Network.exe %s\n", Describe(arguments).c_str());
+    const HelperRun run = RunHelperAndWait(paths.helper, arguments);
+    if (!run.output.empty()) std::printf("[client]   output: %s\n", run.output.c_str());
+    std::printf("[client]   exit code: %lu\n", run.exitCode);
+    return run;
+}
+
+// Launches the host and waits for "ready" or a failure record.
+bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last) {
+    const HelperRun launch =
+        RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", std::to_wstring(GetCurrentProcessId()),
+                           L"--api", std::to_wstring(apiPort), L"--interface", settings.interfaceName, L"--state",
+                           paths.state, L"--stop", paths.stop, L"--done", paths.done});
+    if (launch.exitCode != 0) {
+        std::printf("[client] the launch failed: Windows error %lu: %s\n", launch.exitCode,
+                    SystemMessage(launch.exitCode).c_str());
+        return false;
+    }
+    const Outcome outcome = WaitForOutcome(paths.state, paths.done, 45000,
+                                           [](const std::string& json, const StatusRecord&) {
+                                               std::printf("[client] state file: %s\n", json.c_str());
+                                               std::fflush(stdout);
+                                           },
+                                           last);
+    switch (outcome) {
+        case Outcome::Ready: return true;
+        case Outcome::Failed: PrintFailure(last); break;
+        case Outcome::EndedWithoutRecord: std::printf("[client] the host ended without a record (stopped early)\n"); break;
+        case Outcome::TimedOut: std::printf("[client] no outcome from the host within 45 seconds\n"); break;
+    }
+    if (WaitForDoneMarker(paths.done, 10000)) std::printf("[client] done marker: done\n");
+    return false;
+}
+
+// Holds the connection; returns false when the host ended on its own (the core stopped).
+bool Hold(const Paths& paths, int seconds) {
+    if (seconds > 0) std::printf("[client] connected; holding the connection for %d s\n", seconds);
+    else std::printf("[client] connected; press Ctrl+C to disconnect\n");
+    std::fflush(stdout);
+    const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
+    std::string done;
+    while (!disconnectRequested && (seconds == 0 || GetTickCount64() < end)) {
+        if (ReadFileBriefly(paths.done, done) && done == "done") return false;
+        Sleep(100);
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunConnection(const ClientSettings& settings) {
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    WSADATA winsock{};
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+    const Paths paths = MakePaths(settings);
+    const unsigned apiPort = FreeLoopbackPort();
+    const unsigned proxyPort = FreeLoopbackPort();
+    std::printf("[client] working folder: %s\n", Narrow(paths.work).c_str());
+    if (!WriteCoreConfig(settings, paths, apiPort)) {
+        std::printf("[client] cannot write the core configuration\n");
+        return 1;
+    }
+
+    const uint64_t launchedAt = CurrentFileTime();
+    StatusRecord last;
+    if (!Connect(paths, settings, apiPort, last)) return 1;
+
+    const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
+    std::printf("[client] switching the system proxy to %s\n", Narrow(localProxy).c_str());
+    const HelperRun enable =
+        RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
+
+    const DWORD coreId = FindCoreProcessId(paths.core, launchedAt);
+    std::printf("[client] core process: %lu\n", coreId);
+    std::printf("[client] $ KELDRIX-Network.exe %s\n",
+                Describe({L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",
+                          std::to_wstring(coreId), L"--state", paths.proxyState, L"--config", paths.config,
+                          L"--expected-proxy", localProxy})
+                    .c_str());
+    const HANDLE guard = StartHelper(paths.helper, {L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()),
+                                                    L"--core", std::to_wstring(coreId), L"--state", paths.proxyState,
+                                                    L"--config", paths.config, L"--expected-proxy", localProxy});
+    std::printf("[client] guard started\n");
+
+    const bool heldToTheEnd = Hold(paths, settings.holdSeconds);
+    if (heldToTheEnd) {
+        std::printf("[client] disconnecting: creating the stop marker\n");
+        CloseHandle(CreateFileW(paths.stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    }
+    const bool done = WaitForDoneMarker(paths.done, 15000);
+    std::string finalRecord;
+    ReadFileBriefly(paths.state, finalRecord);
+    std::printf("[client] done marker: %s; last record: %s\n", done ? "done" : "missing", finalRecord.c_str());
+    StatusRecord ending;
+    const bool coreFailed = ParseStatusRecord(finalRecord, ending) && ending.failed;
+    if (coreFailed) PrintFailure(ending);
+
+    std::printf("[client] putting the system proxy back\n");
+    const HelperRun restore = RunAndShow(paths, {L"--proxy-restore", L"--state", paths.proxyState});
+    DWORD guardExit = STILL_ACTIVE;
+    if (guard != nullptr) {
+        WaitForSingleObject(guard, 15000);
+        GetExitCodeProcess(guard, &guardExit);
+        CloseHandle(guard);
+    }
+    std::printf("[client] summary: launch 0, ready, proxy-enable %lu, guard %lu, done marker %s, proxy-restore %lu\n",
+                enable.exitCode, guardExit, done ? "written" : "missing", restore.exitCode);
+    WSACleanup();
+    const bool clean = done && !coreFailed && enable.exitCode == 0 && restore.exitCode == 0 && guardExit == 0;
+    return clean ? 0 : 1;
+}

@@ -1,0 +1,9 @@
+#pragma once
+
+#include <string>
+
+// The configuration that the client writes for the core. The client chooses the API port
+// and passes the same port to the helper as "--api": the two must agree.
+// A template may hold "{api}", which is replaced by the port.
+std::string DefaultCoreConfig();
+std::string FillCoreConfig(std::string configTemplate, unsigned apiPort);

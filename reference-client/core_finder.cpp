@@ -1,0 +1,49 @@
+#include "core_finder.h"
+
+#include <tlhelp32.h>
+
+namespace {
+
+uint64_t CreationTimeOf(HANDLE process) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
+    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+}
+
+bool HasImage(HANDLE process, const std::wstring& corePath) {
+    wchar_t image[MAX_PATH * 4] = {};
+    DWORD length = static_cast<DWORD>(std::size(image));
+    return QueryFullProcessImageNameW(process, 0, image, &length) &&
+           CompareStringOrdinal(image, static_cast<int>(length), corePath.c_str(), static_cast<int>(corePath.size()),
+                                TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+uint64_t CurrentFileTime() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+DWORD FindCoreProcessId(const std::wstring& corePath, uint64_t startedNotBefore) {
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    DWORD found = 0;
+    uint64_t newest = 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, L"sing-box.exe") != 0) continue;
+        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+        if (process == nullptr) continue;
+        const uint64_t created = CreationTimeOf(process);
+        if (HasImage(process, corePath) && created >= startedNotBefore && created >= newest) {
+            found = entry.th32ProcessID;
+            newest = created;
+        }
+        CloseHandle(process);
+    }
+    CloseHandle(snapshot);
+    return found;
+}

@@ -1,0 +1,79 @@
+#include "helper_runner.h"
+
+#include "app/quote_argument.h"
+
+namespace {
+
+std::wstring CommandLine(const std::wstring& helperPath, const std::vector<std::wstring>& arguments) {
+    std::wstring commandLine = QuoteArgument(helperPath);
+    for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
+    return commandLine;
+}
+
+HANDLE Start(const std::wstring& helperPath, const std::vector<std::wstring>& arguments, HANDLE output) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    if (output != nullptr) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = INVALID_HANDLE_VALUE;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+    }
+    std::wstring commandLine = CommandLine(helperPath, arguments);
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(helperPath.c_str(), commandLine.data(), nullptr, nullptr, output != nullptr, 0, nullptr,
+                        nullptr, &startup, &info)) {
+        return nullptr;
+    }
+    CloseHandle(info.hThread);
+    return info.hProcess;
+}
+
+}  // namespace
+
+HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std::wstring>& arguments) {
+    HelperRun run;
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        run.exitCode = GetLastError();
+        return run;
+    }
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    const HANDLE process = Start(helperPath, arguments, writeEnd);
+    const DWORD startError = GetLastError();
+    // Our copy of the write end must go, or the read below would never see the end.
+    CloseHandle(writeEnd);
+    if (process == nullptr) {
+        CloseHandle(readEnd);
+        run.exitCode = startError;
+        return run;
+    }
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) run.output.append(buffer, read);
+    WaitForSingleObject(process, INFINITE);
+    GetExitCodeProcess(process, &run.exitCode);
+    CloseHandle(process);
+    CloseHandle(readEnd);
+    return run;
+}
+
+HANDLE StartHelper(const std::wstring& helperPath, const std::vector<std::wstring>& arguments) {
+    return Start(helperPath, arguments, nullptr);
+}
+
+std::string Describe(const std::vector<std::wstring>& arguments) {
+    std::string text;
+    for (const std::wstring& argument : arguments) {
+        const std::wstring quoted = argument.find_first_of(L" \t\"") == std::wstring::npos && !argument.empty()
+                                        ? argument
+                                        : QuoteArgument(argument);
+        char converted[4096] = {};
+        WideCharToMultiByte(CP_UTF8, 0, quoted.c_str(), -1, converted, sizeof(converted) - 1, nullptr, nullptr);
+        if (!text.empty()) text += ' ';
+        text += converted;
+    }
+    return text;
+}

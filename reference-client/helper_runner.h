@@ -1,0 +1,22 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/win32.h"
+
+// One finished run of the helper: its exit code and what it printed.
+struct HelperRun {
+    DWORD exitCode = 0;
+    std::string output;
+};
+
+// Runs the helper with these arguments, each quoted so that the helper reads it back
+// unchanged, and waits for it to end.
+HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std::wstring>& arguments);
+
+// Starts the helper without waiting; returns its process handle, or null.
+HANDLE StartHelper(const std::wstring& helperPath, const std::vector<std::wstring>& arguments);
+
+// The arguments as one command line, for printing.
+std::string Describe(const std::vector<std::wstring>& arguments);

@@ -1,0 +1,55 @@
+#include "state_watch.h"
+
+#include "app/win32.h"
+
+bool ReadFileBriefly(const std::wstring& path, std::string& content) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    char buffer[4096];
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
+    CloseHandle(file);
+    if (!ok) return false;
+    content.assign(buffer, read);
+    return true;
+}
+
+bool WaitForDoneMarker(const std::wstring& donePath, unsigned timeoutMilliseconds) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    std::string content;
+    while (!(ReadFileBriefly(donePath, content) && content == "done")) {
+        if (GetTickCount64() > deadline) return false;
+        Sleep(50);
+    }
+    return true;
+}
+
+Outcome WaitForOutcome(const std::wstring& statePath, const std::wstring& donePath, unsigned timeoutMilliseconds,
+                       const std::function<void(const std::string&, const StatusRecord&)>& onRecord,
+                       StatusRecord& last) {
+    const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
+    std::string seen;
+    for (;;) {
+        std::string content;
+        StatusRecord record;
+        if (ReadFileBriefly(statePath, content) && content != seen && ParseStatusRecord(content, record)) {
+            seen = content;
+            last = record;
+            onRecord(content, record);
+            if (record.ready) return Outcome::Ready;
+            if (record.failed) {
+                WaitForDoneMarker(donePath, 10000);
+                return Outcome::Failed;
+            }
+        }
+        std::string done;
+        if (ReadFileBriefly(donePath, done) && done == "done") {
+            // The host may have written its last record just before the marker.
+            if (ReadFileBriefly(statePath, content) && content != seen && ParseStatusRecord(content, record)) continue;
+            return Outcome::EndedWithoutRecord;
+        }
+        if (GetTickCount64() > deadline) return Outcome::TimedOut;
+        Sleep(50);
+    }
+}
