@@ -1,6 +1,13 @@
 #include "core_config.h"
 
-std::string DefaultCoreConfig() { return "listen {api}\n"; }
+// A configuration for the stand-in core (src/host/stand-in-core): listen on the API port at
+// once and run until the host ends it. The real core's configuration is the client's own.
+std::string DefaultCoreConfig() {
+    return "# written by the KELDRIX reference client\n"
+           "stdout stand-in core: starting\n"
+           "listen {api}\n"
+           "stdout stand-in core: API listening on 127.0.0.1:{api}\n";
+}
 
 std::string FillCoreConfig(std::string configTemplate, unsigned apiPort) {
     const std::string placeholder = "{api}";

@@ -1,0 +1,51 @@
+#include "support/process_inspection.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+namespace testing_support {
+
+std::wstring ProcessCommandLine(DWORD processId) {
+    const HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (process == nullptr) return {};
+    std::wstring commandLine;
+    PROCESS_BASIC_INFORMATION basic{};
+    PEB peb{};
+    RTL_USER_PROCESS_PARAMETERS parameters{};
+    if (NtQueryInformationProcess(process, ProcessBasicInformation, &basic, sizeof(basic), nullptr) == 0 &&
+        ReadProcessMemory(process, basic.PebBaseAddress, &peb, sizeof(peb), nullptr) &&
+        ReadProcessMemory(process, peb.ProcessParameters, &parameters, sizeof(parameters), nullptr)) {
+        commandLine.resize(parameters.CommandLine.Length / sizeof(wchar_t));
+        if (!ReadProcessMemory(process, parameters.CommandLine.Buffer, commandLine.data(),
+                               parameters.CommandLine.Length, nullptr)) {
+            commandLine.clear();
+        }
+    }
+    CloseHandle(process);
+    return commandLine;
+}
+
+std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
+    std::vector<DWORD> ids;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return ids;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (lstrcmpiW(entry.szExeFile, imageName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
+    }
+    CloseHandle(snapshot);
+    return ids;
+}
+
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
+    int count = 0;
+    wchar_t** arguments = CommandLineToArgvW(commandLine.c_str(), &count);
+    std::vector<std::wstring> split;
+    if (arguments == nullptr) return split;
+    for (int i = 0; i < count; ++i) split.emplace_back(arguments[i]);
+    LocalFree(arguments);
+    return split;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/win32.h"
+
+namespace testing_support {
+
+// The command line a running process was given, read from its process parameters.
+// Empty when it cannot be read.
+std::wstring ProcessCommandLine(DWORD processId);
+
+// Ids of the running processes whose image file name (without folder) is `imageName`.
+std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
+
+// The arguments of a command line as CommandLineToArgvW splits them, program name first.
+std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
+
+}  // namespace testing_support
