@@ -5,6 +5,7 @@
 
 #include "app/capabilities.h"
 #include "app/win32.h"
+#include "proxy/proxy_command.h"
 #include "status/done_marker.h"
 #include "status/status_event.h"
 
@@ -26,11 +27,12 @@ bool AnyConnectionOptionMissing(OptionMap& options) {
 
 // The proxy verbs and the guard use "--state" for the user's saved proxy settings:
 // a status record must never overwrite it.
-bool StateNamesProxySnapshot(Verb) { return false; }
+bool StateNamesProxySnapshot(Verb selected) { return selected == Verb::Proxy; }
 
-uint32_t RunSelected(Verb selected) {
+uint32_t RunSelected(Verb selected, const WideString& verb, OptionMap& options) {
     switch (selected) {
         case Verb::NetworkCapabilities: return RunNetworkCapabilities();
+        case Verb::Proxy: return RunProxyCommand(verb, options);
         case Verb::RequiredOptionMissing:
         case Verb::Unrecognised: return kUsageExitCode;
     }
@@ -51,6 +53,7 @@ uint32_t HandleEscapedFailure(Verb selected, OptionMap& options) {
 
 Verb SelectVerb(const WideString& verb, OptionMap& options) {
     if (verb == L"--network-capabilities") return Verb::NetworkCapabilities;
+    if (verb.starts_with(L"--proxy-")) return Verb::Proxy;
     if (AnyConnectionOptionMissing(options)) return Verb::RequiredOptionMissing;
     return Verb::Unrecognised;
 }
@@ -58,7 +61,7 @@ Verb SelectVerb(const WideString& verb, OptionMap& options) {
 uint32_t RunVerb(const WideString& verb, OptionMap& options) {
     const Verb selected = SelectVerb(verb, options);
     try {
-        return RunSelected(selected);
+        return RunSelected(selected, verb, options);
     } catch (...) {
         return HandleEscapedFailure(selected, options);
     }

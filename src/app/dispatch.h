@@ -7,6 +7,7 @@
 
 enum class Verb {
     NetworkCapabilities,
+    Proxy,
     RequiredOptionMissing,
     Unrecognised,
 };
