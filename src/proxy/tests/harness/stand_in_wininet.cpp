@@ -101,11 +101,15 @@ void StandInWinInet::ClearControls() {
     for (const wchar_t* name : kControlVariables) SetEnvironmentVariableW(name, nullptr);
 }
 
-bool WaitForLogLine(const StandInWinInet& standIn, const std::string& prefix, DWORD timeoutMilliseconds) {
+bool WaitForHang(const StandInWinInet& standIn, const std::string& call, DWORD timeoutMilliseconds) {
+    const std::string hang = " -> hang";
     const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
     for (;;) {
         for (const std::string& line : standIn.Log()) {
-            if (line.rfind(prefix, 0) == 0) return true;
+            const bool named = line.rfind(call, 0) == 0 && (line.size() == call.size() || line[call.size()] == ' ');
+            if (named && line.size() >= hang.size() && line.compare(line.size() - hang.size(), hang.size(), hang) == 0) {
+                return true;
+            }
         }
         if (GetTickCount64() > deadline) return false;
         Sleep(20);

@@ -47,7 +47,8 @@ private:
     std::wstring logPath_;
 };
 
-// Waits until the log holds a line that begins with `prefix`; false after the time-out.
-bool WaitForLogLine(const StandInWinInet& standIn, const std::string& prefix, DWORD timeoutMilliseconds);
+// Waits until the log shows a call of this name (e.g. "set", "query") hanging as told;
+// false after the time-out.
+bool WaitForHang(const StandInWinInet& standIn, const std::string& call, DWORD timeoutMilliseconds);
 
 }  // namespace proxy_testing
