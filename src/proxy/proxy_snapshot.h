@@ -4,7 +4,6 @@
 #include <cstdint>
 
 #include "app/text.h"
-#include "proxy/proxy_settings.h"
 
 // The user's settings from before "--proxy-enable", and the proxy server it put in their place.
 struct ProxySnapshot {
