@@ -24,6 +24,17 @@ echo "Starting Wine (the first start of a new prefix takes a few seconds)..."
 echo "Is IPv6 switched off on this machine?"
 run --network-capabilities
 echo
+echo "Switching the system proxy to the local port 8080 and back (Wine's own WinINet):"
+proxy_dir=$(mktemp -d)
+trap '$wine --stop; rm -rf "$proxy_dir"' EXIT
+proxy_state="Z:$(printf '%s' "$proxy_dir/proxy-state" | tr '/' '\\')"
+run --proxy-status --state "$proxy_state" --port 8080
+run --proxy-enable --state "$proxy_state" --port 8080
+echo "A second enable is refused (183) while the saved settings are in the state file:"
+run --proxy-enable --state "$proxy_state" --port 8080
+run --proxy-restore --state "$proxy_state"
+run --proxy-status --state "$proxy_state" --port 8080
+echo
 echo "Usage errors end with exit code 2 and write nothing:"
 run
 run --no-such-verb

@@ -5,7 +5,9 @@
 
 #include "app/capabilities.h"
 #include "app/win32.h"
+#include "launch/guard.h"
 #include "launch/launcher.h"
+#include "proxy/proxy_command.h"
 #include "status/done_marker.h"
 #include "status/status_event.h"
 
@@ -27,11 +29,13 @@ bool AnyConnectionOptionMissing(OptionMap& options) {
 
 // The proxy verbs and the guard use "--state" for the user's saved proxy settings:
 // a status record must never overwrite it.
-bool StateNamesProxySnapshot(Verb) { return false; }
+bool StateNamesProxySnapshot(Verb selected) { return selected == Verb::Proxy || selected == Verb::Guard; }
 
-uint32_t RunSelected(Verb selected, OptionMap& options) {
+uint32_t RunSelected(Verb selected, const WideString& verb, OptionMap& options) {
     switch (selected) {
         case Verb::NetworkCapabilities: return RunNetworkCapabilities();
+        case Verb::Proxy: return RunProxyCommand(verb, options);
+        case Verb::Guard: return RunGuard(options);
         case Verb::Launch: return RunLauncher(options);
         case Verb::RequiredOptionMissing:
         case Verb::Unrecognised: return kUsageExitCode;
@@ -53,6 +57,8 @@ uint32_t HandleEscapedFailure(Verb selected, OptionMap& options) {
 
 Verb SelectVerb(const WideString& verb, OptionMap& options) {
     if (verb == L"--network-capabilities") return Verb::NetworkCapabilities;
+    if (verb.starts_with(L"--proxy-")) return Verb::Proxy;
+    if (verb == L"--guard") return Verb::Guard;
     if (AnyConnectionOptionMissing(options)) return Verb::RequiredOptionMissing;
     if (verb == L"--launch") return Verb::Launch;
     return Verb::Unrecognised;
@@ -61,7 +67,7 @@ Verb SelectVerb(const WideString& verb, OptionMap& options) {
 uint32_t RunVerb(const WideString& verb, OptionMap& options) {
     const Verb selected = SelectVerb(verb, options);
     try {
-        return RunSelected(selected, options);
+        return RunSelected(selected, verb, options);
     } catch (...) {
         return HandleEscapedFailure(selected, options);
     }

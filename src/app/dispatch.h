@@ -7,6 +7,8 @@
 
 enum class Verb {
     NetworkCapabilities,
+    Proxy,
+    Guard,
     RequiredOptionMissing,
     Launch,
     Unrecognised,

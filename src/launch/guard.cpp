@@ -1,0 +1,45 @@
+#include "launch/guard.h"
+
+#include "app/number_conversion.h"
+#include "app/win32.h"
+#include "proxy/proxy_restore.h"
+
+namespace {
+
+constexpr uint32_t kCoreNotOpened = 1;
+
+// Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
+void CleanUp(OptionMap& options) {
+    const WideString& statePath = options.Get(L"--state");
+    if (!statePath.empty()) {
+        const WideString& expectedProxy = options.Get(L"--expected-proxy");
+        try {
+            RestoreProxyFromState(statePath, expectedProxy);
+        } catch (...) {
+            // Nobody is left to tell; the configuration is deleted all the same.
+        }
+    }
+    DeleteFileW(options.Get(L"--config").c_str());
+}
+
+}  // namespace
+
+uint32_t RunGuard(OptionMap& options) {
+    const HANDLE client =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ParseUnsigned32(options.Get(L"--parent")));
+    const HANDLE core = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ParseUnsigned32(options.Get(L"--core")));
+    if (core == nullptr) {
+        if (client != nullptr) CloseHandle(client);
+        return kCoreNotOpened;
+    }
+    if (client == nullptr) {
+        TerminateProcess(core, 0);
+    } else {
+        const HANDLE watched[] = {client, core};
+        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) TerminateProcess(core, 0);
+        CloseHandle(client);
+    }
+    CloseHandle(core);
+    CleanUp(options);
+    return 0;
+}

@@ -1,0 +1,32 @@
+#include "proxy/proxy_mutex.h"
+
+#include "app/win32_error.h"
+
+namespace {
+
+constexpr uint64_t kPathHashStart = 0x14650fb0739d0383ull;
+constexpr uint64_t kPathHashPrime = 0x100000001b3ull;
+
+}  // namespace
+
+uint64_t HashProxyStatePath(const WideString& path) {
+    uint64_t hash = kPathHashStart;
+    for (wchar_t unit : path) hash = (hash ^ static_cast<uint16_t>(unit)) * kPathHashPrime;
+    return hash;
+}
+
+WideString ProxyMutexName(const WideString& path) {
+    return L"Local\\KELDRIX-Proxy-" + std::to_wstring(HashProxyStatePath(path));
+}
+
+ProxyMutexLock AcquireProxyMutex(const WideString& path) {
+    const WideString name = ProxyMutexName(path);
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr) throw Win32Error{GetLastError()};
+    const DWORD waited = WaitForSingleObject(mutex, kProxyMutexWaitMilliseconds);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
+        CloseHandle(mutex);
+        throw Win32Error{ERROR_TIMEOUT};
+    }
+    return ProxyMutexLock(mutex);
+}

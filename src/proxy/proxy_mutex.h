@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/text.h"
+#include "app/win32.h"
+
+// FNV-1a over the path's UTF-16 units as written (no case folding or normalisation),
+// from the start value 0x14650fb0739d0383.
+uint64_t HashProxyStatePath(const WideString& path);
+
+// "Local\KELDRIX-Proxy-" and the path's hash in decimal: one mutex per proxy state file.
+WideString ProxyMutexName(const WideString& path);
+
+// Ownership of the proxy mutex: released, then closed, when the holder goes out of scope.
+class ProxyMutexLock {
+public:
+    explicit ProxyMutexLock(HANDLE mutex) : mutex_(mutex) {}
+    ProxyMutexLock(const ProxyMutexLock&) = delete;
+    ProxyMutexLock& operator=(const ProxyMutexLock&) = delete;
+    ~ProxyMutexLock() {
+        ReleaseMutex(mutex_);
+        CloseHandle(mutex_);
+    }
+
+private:
+    HANDLE mutex_;
+};
+
+inline constexpr DWORD kProxyMutexWaitMilliseconds = 15000;
+
+// Waits up to 15 s for the path's mutex; one abandoned by a holder that died is taken over.
+// Throws Win32Error: the creation error, or 1460 (ERROR_TIMEOUT) when the wait does not succeed.
+ProxyMutexLock AcquireProxyMutex(const WideString& path);

@@ -1,0 +1,29 @@
+#pragma once
+
+#include <cstdint>
+
+#include "app/text.h"
+
+// Bits of ProxySettings::flags; any other bit is carried unchanged.
+inline constexpr uint32_t kProxyTypeDirect = 1;
+inline constexpr uint32_t kProxyTypeProxy = 2;
+inline constexpr uint32_t kProxyTypeAutoProxyUrl = 4;
+inline constexpr uint32_t kProxyTypeAutoDetect = 8;
+
+// The four per-connection options of the default connection (the LAN settings).
+// Strings are never null: an unset option reads as empty and is written back as empty.
+struct ProxySettings {
+    uint32_t flags = 0;
+    WideString proxyServer;
+    WideString bypassList;
+    WideString autoConfigUrl;
+
+    bool operator==(const ProxySettings&) const = default;
+};
+
+// Reads the current user's settings through WinINet. Throws Win32Error.
+ProxySettings QueryProxySettings();
+
+// Writes the settings, then tells WinINet and every top-level window that they changed.
+// Throws Win32Error when the settings cannot be written, before any notification.
+void ApplyProxySettings(const ProxySettings& settings);

@@ -1,0 +1,12 @@
+#include "proxy/proxy_snapshot_file.h"
+
+#include "app/file_io.h"
+#include "app/win32_error.h"
+
+void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot) {
+    const ByteString bytes = EncodeProxySnapshot(snapshot);
+    WriteFileAtomically(path, bytes);
+    if (ReadWholeFile(path) != bytes) throw Win32Error{ERROR_WRITE_FAULT};
+}
+
+ProxySnapshot ReadProxySnapshot(const WideString& path) { return DecodeProxySnapshot(ReadWholeFile(path)); }

@@ -1,0 +1,53 @@
+#include "harness/background_helper.h"
+
+#include "app/quote_argument.h"
+#include "support/helper_process.h"
+
+namespace proxy_testing {
+
+using namespace testing_support;
+
+BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments)
+    : outputPath_(directory_ / L"stdout") {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    const HANDLE output = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                      &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (output == INVALID_HANDLE_VALUE) return;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    std::wstring commandLine = QuoteArgument(HelperPath()) + L" " + JoinArguments(arguments);
+    PROCESS_INFORMATION info{};
+    if (CreateProcessW(HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                       &startup, &info)) {
+        CloseHandle(info.hThread);
+        process_ = info.hProcess;
+    }
+    CloseHandle(output);
+}
+
+BackgroundHelper::~BackgroundHelper() {
+    if (process_ == nullptr) return;
+    Terminate();
+    CloseHandle(process_);
+}
+
+DWORD BackgroundHelper::Wait(DWORD timeoutMilliseconds) {
+    if (process_ == nullptr || WaitForSingleObject(process_, timeoutMilliseconds) != WAIT_OBJECT_0) return STILL_ACTIVE;
+    DWORD exitCode = STILL_ACTIVE;
+    GetExitCodeProcess(process_, &exitCode);
+    return exitCode;
+}
+
+void BackgroundHelper::Terminate() {
+    if (process_ == nullptr || WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return;
+    TerminateProcess(process_, 9);
+    WaitForSingleObject(process_, 10000);
+}
+
+std::string BackgroundHelper::Output() const { return ReadFileBytes(outputPath_); }
+
+}  // namespace proxy_testing

@@ -1,0 +1,33 @@
+// A helper run started without waiting, its standard output going to a file, so that many
+// can run at once and a test can end one wherever it stands.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/win32.h"
+#include "support/temp_directory.h"
+
+namespace proxy_testing {
+
+class BackgroundHelper {
+public:
+    explicit BackgroundHelper(const std::vector<std::wstring>& arguments);
+    BackgroundHelper(const BackgroundHelper&) = delete;
+    BackgroundHelper& operator=(const BackgroundHelper&) = delete;
+    ~BackgroundHelper();
+
+    bool Started() const { return process_ != nullptr; }
+    // The exit code, or STILL_ACTIVE when the run outlived the time-out.
+    DWORD Wait(DWORD timeoutMilliseconds);
+    void Terminate();
+    // Everything the run wrote to standard output so far.
+    std::string Output() const;
+
+private:
+    testing_support::TemporaryDirectory directory_;
+    std::wstring outputPath_;
+    HANDLE process_ = nullptr;
+};
+
+}  // namespace proxy_testing

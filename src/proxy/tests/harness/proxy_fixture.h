@@ -1,0 +1,43 @@
+// What the proxy black-box tests share: the expected output texts, spelled out here rather
+// than taken from the helper's own builders, and a fixture running helpers on the stand-in.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "harness/stand_in_wininet.h"
+#include "support/helper_process.h"
+#include "support/temp_directory.h"
+
+namespace proxy_testing {
+
+std::string StatusLine(bool proxyEnabled, bool proxyMatches, bool pacEnabled, bool autoDetect);
+std::string ErrorLine(unsigned long code);
+// The status line of a successful enable.
+std::string EnabledLine();
+
+// Settings as the user sees them after a restore: the helper keeps unset strings as empty.
+StandInSettings WithEmptyForNull(StandInSettings settings);
+
+// A user's own settings with every kind of value: extra flag bits, a null string, non-ASCII text.
+StandInSettings TypicalUserSettings();
+
+class StandInProxyTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite();
+    void SetUp() override;
+
+    testing_support::ProcessResult Enable(const std::wstring& port);
+    testing_support::ProcessResult Restore();
+    testing_support::ProcessResult Run(const std::vector<std::wstring>& arguments);
+    // The log lines that record a change of the settings ("set ...").
+    std::vector<std::string> SetCalls() const;
+
+    StandInWinInet standIn_;
+    testing_support::TemporaryDirectory directory_;
+    std::wstring state_ = directory_ / L"proxy state";
+};
+
+}  // namespace proxy_testing

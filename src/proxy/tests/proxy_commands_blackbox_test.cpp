@@ -1,0 +1,233 @@
+// "--proxy-enable", "--proxy-restore" and the status verbs, run as real helper processes
+// against the WinINet stand-in, which keeps the settings exactly and logs every call.
+#include <gtest/gtest.h>
+
+#include "harness/proxy_fixture.h"
+#include "proxy/proxy_snapshot.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace proxy_testing;
+
+std::string Hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string hex;
+    for (unsigned char byte : bytes) {
+        hex.push_back(digits[byte >> 4]);
+        hex.push_back(digits[byte & 0xF]);
+    }
+    return hex;
+}
+
+StandInSettings LocalProxySettings(const std::wstring& server, uint32_t flags = 3) {
+    StandInSettings settings;
+    settings.flags = flags;
+    settings.proxyServer = server;
+    settings.bypassList = L"<local>;localhost;127.*;[::1]";
+    settings.autoConfigUrl = L"";
+    return settings;
+}
+
+using ProxyCommands = StandInProxyTest;
+
+TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
+    standIn_.Watch(state_);
+    const ProcessResult result = Enable(L"8080");
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.output, EnabledLine());
+
+    const StandInSettings user = TypicalUserSettings();
+    const std::string snapshot = EncodeProxySnapshot(
+        {user.flags, L"127.0.0.1:8080", *user.proxyServer, L"", *user.autoConfigUrl});
+    EXPECT_EQ(ReadFileBytes(state_), snapshot);
+    EXPECT_EQ(standIn_.Settings(), LocalProxySettings(L"127.0.0.1:8080"));
+
+    const std::string watched = " watched=" + Hex(snapshot);
+    const std::vector<std::string> expected = {
+        "query flags=1073741837 proxyServer=\"http=corp\\u00E9.example:3128;https=corp.example:3129\" "
+        "bypassList=null autoConfigUrl=\"http://wpad/wpad.dat\" watched=absent",
+        "set flags=3 proxyServer=\"127.0.0.1:8080\" bypassList=\"<local>;localhost;127.*;[::1]\" autoConfigUrl=\"\"" +
+            watched,
+        "notify-95" + watched,
+        "notify-39" + watched,
+        "notify-37" + watched,
+        "query flags=3 proxyServer=\"127.0.0.1:8080\" bypassList=\"<local>;localhost;127.*;[::1]\" "
+        "autoConfigUrl=\"\"" + watched,
+    };
+    EXPECT_EQ(standIn_.Log(), expected);
+}
+
+TEST_F(ProxyCommands, LowestAndHighestPortsAreAccepted) {
+    for (const std::wstring port : {L"1024", L"65535"}) {
+        const ProcessResult result = Enable(port);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.output, EnabledLine());
+        EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(state_)).appliedProxyServer, L"127.0.0.1:" + port);
+        EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:" + port);
+        EXPECT_EQ(Restore().exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+    }
+}
+
+TEST_F(ProxyCommands, EnableRefusesWhileAnythingExistsAtThePath) {
+    const std::string earlier = EncodeProxySnapshot({1, L"127.0.0.1:1", L"kept", L"", L""});
+    WriteFileBytes(state_, earlier);
+    const ProcessResult overFile = Enable(L"8080");
+    EXPECT_EQ(overFile.exitCode, 1u);
+    EXPECT_EQ(overFile.output, ErrorLine(183));
+    EXPECT_EQ(ReadFileBytes(state_), earlier);
+
+    DeleteFileW(state_.c_str());
+    ASSERT_TRUE(CreateDirectoryW(state_.c_str(), nullptr));
+    const ProcessResult overDirectory = Enable(L"8080");
+    EXPECT_EQ(overDirectory.exitCode, 1u);
+    EXPECT_EQ(overDirectory.output, ErrorLine(183));
+
+    EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
+    EXPECT_TRUE(standIn_.Log().empty());
+}
+
+TEST_F(ProxyCommands, EnableExitsWith1WhenAutoDetectOrPacStaysOn) {
+    standIn_.ForceFlags(8);
+    const ProcessResult autoDetect = Enable(L"8080");
+    EXPECT_EQ(autoDetect.exitCode, 1u);
+    EXPECT_EQ(autoDetect.output, StatusLine(true, true, false, true));
+    EXPECT_EQ(Restore().exitCode, 0u);
+
+    standIn_.ForceFlags(4);
+    const ProcessResult pac = Enable(L"8080");
+    EXPECT_EQ(pac.exitCode, 1u);
+    EXPECT_EQ(pac.output, StatusLine(true, true, true, false));
+    EXPECT_TRUE(PathExists(state_));
+}
+
+TEST_F(ProxyCommands, RestoreWithNothingToRestoreDoesNothing) {
+    const ProcessResult result = Restore();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.output, "");
+    EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
+    EXPECT_TRUE(standIn_.Log().empty());
+}
+
+TEST_F(ProxyCommands, RestorePutsBackEverythingTheUserHad) {
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    const ProcessResult result = Restore();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.output, "");
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+    // Strings go back as empty texts, never as null pointers.
+    EXPECT_EQ(SetCalls().back(),
+              "set flags=1073741837 proxyServer=\"http=corp\\u00E9.example:3128;https=corp.example:3129\" "
+              "bypassList=\"\" autoConfigUrl=\"http://wpad/wpad.dat\"");
+}
+
+TEST_F(ProxyCommands, RestoreKeepsAProxyTheUserTypedSince) {
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    StandInSettings typed = LocalProxySettings(L"typed.example:8888");
+    standIn_.SetSettings(typed);
+    standIn_.ClearLog();
+    const ProcessResult result = Restore();
+    EXPECT_EQ(result.exitCode, 0u);
+    EXPECT_EQ(result.output, "");
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_EQ(standIn_.Settings(), typed);
+    EXPECT_TRUE(SetCalls().empty());
+}
+
+TEST_F(ProxyCommands, RestoreAfterTheUserOnlySwitchedTheProxyOff) {
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:8080", 1));
+    EXPECT_EQ(Restore().exitCode, 0u);
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+}
+
+TEST_F(ProxyCommands, RestoreWithBit31TakesAutoDetectAsItIsNow) {
+    struct Case {
+        uint32_t saved;
+        uint32_t current;
+        uint32_t restored;
+    };
+    const Case cases[] = {{0x80000003u, 3u, 3u}, {0x80000003u, 3u | 8u, 11u}, {0x8000000Bu, 3u, 11u},
+                          {0xC0000001u, 0xFFu, 0x40000009u}};
+    for (const Case& test : cases) {
+        WriteFileBytes(state_, EncodeProxySnapshot({test.saved, L"127.0.0.1:8080", L"user:1", L"b", L"u"}));
+        standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:8080", test.current));
+        EXPECT_EQ(Restore().exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings().flags, test.restored) << std::hex << test.saved << " " << test.current;
+        EXPECT_EQ(standIn_.Settings().proxyServer, L"user:1");
+        EXPECT_FALSE(PathExists(state_));
+    }
+}
+
+TEST_F(ProxyCommands, InvalidFileIsReportedAndKept) {
+    const std::string invalid = EncodeProxySnapshot({1, L"127.0.0.1:8080", L"", L"", L""}) + "x";
+    WriteFileBytes(state_, invalid);
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:8080"));
+    const ProcessResult result = Restore();
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.output, ErrorLine(13));
+    EXPECT_EQ(ReadFileBytes(state_), invalid);
+    EXPECT_TRUE(SetCalls().empty());
+    // And the enable keeps refusing the path.
+    EXPECT_EQ(Enable(L"8080").output, ErrorLine(183));
+}
+
+TEST_F(ProxyCommands, FailingSetSendsNoNotificationAndKeepsTheSnapshot) {
+    standIn_.FailCall("set", 1359);
+    const ProcessResult result = Enable(L"8080");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.output, ErrorLine(1359));
+    const std::vector<std::string> log = standIn_.Log();
+    ASSERT_EQ(log.size(), 2u);
+    EXPECT_EQ(log[0].rfind("query ", 0), 0u);
+    EXPECT_EQ(log[1].rfind("set ", 0), 0u);
+    EXPECT_NE(log[1].find(" -> error 1359"), std::string::npos);
+    EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
+    // The snapshot stays; a restore sees that the helper's proxy is not in place and only deletes it.
+    ASSERT_TRUE(PathExists(state_));
+    standIn_.ClearControls();
+    EXPECT_EQ(Restore().exitCode, 0u);
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
+}
+
+TEST_F(ProxyCommands, FailingQueryChangesNothing) {
+    standIn_.FailCall("query", 87);
+    const ProcessResult result = Enable(L"8080");
+    EXPECT_EQ(result.exitCode, 1u);
+    EXPECT_EQ(result.output, ErrorLine(87));
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_TRUE(SetCalls().empty());
+
+    const ProcessResult status = Run({L"--proxy-status", L"--state", state_, L"--port", L"8080"});
+    EXPECT_EQ(status.exitCode, 1u);
+    EXPECT_EQ(status.output, ErrorLine(87));
+}
+
+TEST_F(ProxyCommands, StatusVerbsReportWithoutChangingAnything) {
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:8080"));
+    const std::vector<std::pair<std::vector<std::wstring>, std::string>> cases = {
+        {{L"--proxy-status", L"--state", state_, L"--port", L"8080"}, StatusLine(true, true, false, false)},
+        {{L"--proxy-Enable", L"--state", state_, L"--port", L"8080"}, StatusLine(true, true, false, false)},
+        {{L"--proxy-", L"--state", state_, L"--port", L"8081"}, StatusLine(true, false, false, false)},
+        {{L"--proxy-restore-all", L"--state", state_}, StatusLine(true, false, false, false)},
+    };
+    for (const auto& [arguments, line] : cases) {
+        const ProcessResult result = Run(arguments);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(result.output, line);
+    }
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_TRUE(SetCalls().empty());
+
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:0", 8 | 4));
+    EXPECT_EQ(Run({L"--proxy-status", L"--state", state_}).output, StatusLine(false, true, true, true));
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:4294967295", 2));
+    EXPECT_EQ(Run({L"--proxy-status", L"--state", state_, L"--port", L"-1"}).output,
+              StatusLine(true, true, false, false));
+}
+
+}  // namespace

@@ -1,0 +1,168 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <optional>
+#include <random>
+
+#include "app/win32_error.h"
+#include "proxy/proxy_snapshot.h"
+
+namespace {
+
+std::optional<Win32Error> ThrownError(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (Win32Error code) {
+        return code;
+    }
+    return std::nullopt;
+}
+
+std::optional<Win32Error> DecodeError(const ByteString& bytes) {
+    return ThrownError([&] { DecodeProxySnapshot(bytes); });
+}
+
+ByteString Le32(uint32_t value) {
+    ByteString bytes;
+    for (int shift = 0; shift < 32; shift += 8) bytes.push_back(static_cast<char>(value >> shift));
+    return bytes;
+}
+
+const ByteString kMagic = "KELDPXY2";
+const std::optional<Win32Error> kInvalidData = Win32Error{ERROR_INVALID_DATA};
+
+TEST(ProxySnapshotFormat, WorkedExampleIs56Bytes) {
+    const ProxySnapshot snapshot{1, L"127.0.0.1:8080", L"", L"", L""};
+    const ByteString expected = kMagic + Le32(1) + Le32(28) +
+                                ByteString("1\0" "2\0" "7\0" ".\0" "0\0" ".\0" "0\0" ".\0" "1\0" ":\0" "8\0" "0\0"
+                                           "8\0" "0\0", 28) +
+                                ByteString(12, '\0');
+    ASSERT_EQ(expected.size(), 56u);
+    EXPECT_EQ(EncodeProxySnapshot(snapshot), expected);
+    EXPECT_EQ(DecodeProxySnapshot(expected), snapshot);
+}
+
+TEST(ProxySnapshotFormat, RoundTripKeepsEveryFlagBitAndEveryUnit) {
+    const WideString awkward{L'\0', L'\xD800', L'\xFFFF', L'\x00E9', L';', L'\xDC00', L'\x0100'};
+    std::vector<uint32_t> flagValues = {0u, 0xFFFFFFFFu};
+    for (int bit = 0; bit < 32; ++bit) flagValues.push_back(1u << bit);
+    for (uint32_t flags : flagValues) {
+        const ProxySnapshot snapshot{flags, L"127.0.0.1:65535", L"proxy.example:3128" + awkward, L"<local>;*.lan",
+                                     L"http://wpad/wpad.dat" + awkward};
+        const ByteString bytes = EncodeProxySnapshot(snapshot);
+        EXPECT_EQ(bytes.substr(8, 4), Le32(flags));
+        EXPECT_EQ(DecodeProxySnapshot(bytes), snapshot) << "flags " << flags;
+    }
+}
+
+TEST(ProxySnapshotFormat, FieldLimitIs8192Units) {
+    ByteString bytes = "prefix";
+    AppendSnapshotField(bytes, WideString(8192, L'x'));
+    EXPECT_EQ(bytes.size(), 6u + 4u + 16384u);
+    EXPECT_EQ(bytes.substr(6, 4), Le32(16384));
+
+    ByteString untouched = "prefix";
+    EXPECT_EQ(ThrownError([&] { AppendSnapshotField(untouched, WideString(8193, L'x')); }), kInvalidData);
+    EXPECT_EQ(untouched, "prefix");
+    for (int field = 0; field < 4; ++field) {
+        ProxySnapshot tooLong;
+        WideString* texts[] = {&tooLong.appliedProxyServer, &tooLong.proxyServer, &tooLong.bypassList,
+                               &tooLong.autoConfigUrl};
+        *texts[field] = WideString(8193, L'y');
+        EXPECT_EQ(ThrownError([&] { EncodeProxySnapshot(tooLong); }), kInvalidData) << "field " << field;
+    }
+
+    const ProxySnapshot longest{7, WideString(8192, L'a'), WideString(8192, L'b'), WideString(8192, L'c'),
+                                WideString(8192, L'd')};
+    EXPECT_EQ(DecodeProxySnapshot(EncodeProxySnapshot(longest)), longest);
+}
+
+TEST(ProxySnapshotFormat, FourEmptyFieldsDecodeFrom28Bytes) {
+    const ByteString bytes = kMagic + Le32(0xDEADBEEF) + ByteString(16, '\0');
+    ASSERT_EQ(bytes.size(), 28u);
+    EXPECT_EQ(DecodeProxySnapshot(bytes), (ProxySnapshot{0xDEADBEEF, L"", L"", L"", L""}));
+}
+
+TEST(ProxySnapshotFormat, EveryMalformedShapeIsInvalidData) {
+    const ByteString valid = EncodeProxySnapshot({3, L"127.0.0.1:8080", L"a:1", L"b", L"c"});
+    for (size_t size = 0; size < 8; ++size) EXPECT_EQ(DecodeError(kMagic.substr(0, size)), kInvalidData) << size;
+    EXPECT_EQ(DecodeError("{\"stage\":\"ready\"}"), kInvalidData);
+    EXPECT_EQ(DecodeError("KELDPXY1" + valid.substr(8)), kInvalidData);
+    EXPECT_EQ(DecodeError("keldpxy2" + valid.substr(8)), kInvalidData);
+    for (size_t size = 8; size < 12; ++size) EXPECT_EQ(DecodeError(valid.substr(0, size)), kInvalidData) << size;
+    // Cut anywhere inside the fields, including inside a length.
+    for (size_t size = 12; size < valid.size(); ++size) EXPECT_EQ(DecodeError(valid.substr(0, size)), kInvalidData) << size;
+    EXPECT_EQ(DecodeError(valid + '\0'), kInvalidData);
+    EXPECT_EQ(DecodeError(valid + valid), kInvalidData);
+
+    const ByteString head = kMagic + Le32(1);
+    const ByteString emptyFields = Le32(0) + Le32(0) + Le32(0);
+    EXPECT_EQ(DecodeError(head + Le32(16385) + ByteString(16385, 'x') + emptyFields), kInvalidData);
+    EXPECT_EQ(DecodeError(head + Le32(16386) + ByteString(16386, 'x') + emptyFields), kInvalidData);
+    EXPECT_EQ(DecodeError(head + Le32(0xFFFFFFFF) + emptyFields), kInvalidData);
+    EXPECT_EQ(DecodeError(head + Le32(3) + "abc" + emptyFields), kInvalidData);
+    EXPECT_EQ(DecodeError(head + Le32(0) + Le32(0) + Le32(0) + Le32(1) + "a"), kInvalidData);
+    EXPECT_EQ(DecodeError(head + Le32(2) + "ab" + Le32(0) + Le32(0) + Le32(40) + "short"), kInvalidData);
+    // The largest length is accepted.
+    const ProxySnapshot largest = DecodeProxySnapshot(head + Le32(16384) + ByteString(16384, 'x') + emptyFields);
+    EXPECT_EQ(largest.appliedProxyServer.size(), 8192u);
+}
+
+TEST(ProxySnapshotFormat, ReadSnapshotFieldMovesPastOneField) {
+    const ByteString bytes = Le32(4) + ByteString("a\0b\0", 4) + Le32(0);
+    size_t position = 0;
+    EXPECT_EQ(ReadSnapshotField(bytes, position), L"ab");
+    EXPECT_EQ(position, 8u);
+    EXPECT_EQ(ReadSnapshotField(bytes, position), L"");
+    EXPECT_EQ(position, 12u);
+    EXPECT_EQ(ThrownError([&] { ReadSnapshotField(bytes, position); }), kInvalidData);
+    size_t beyond = bytes.size() + 10;
+    EXPECT_EQ(ThrownError([&] { ReadSnapshotField(bytes, beyond); }), kInvalidData);
+}
+
+ProxySnapshot RandomSnapshot(std::mt19937& random) {
+    auto text = [&random] {
+        const size_t length = random() % 24;
+        WideString value;
+        for (size_t i = 0; i < length; ++i) value.push_back(static_cast<wchar_t>(random() % 3 == 0 ? random() : 32 + random() % 95));
+        return value;
+    };
+    return ProxySnapshot{static_cast<uint32_t>(random()), text(), text(), text(), text()};
+}
+
+ByteString Mutate(ByteString bytes, std::mt19937& random) {
+    const int edits = 1 + static_cast<int>(random() % 3);
+    for (int edit = 0; edit < edits; ++edit) {
+        const size_t at = bytes.empty() ? 0 : random() % bytes.size();
+        switch (random() % 6) {
+            case 0: if (!bytes.empty()) bytes[at] = static_cast<char>(bytes[at] ^ (1 << (random() % 8))); break;
+            case 1: if (!bytes.empty()) bytes[at] = static_cast<char>(random()); break;
+            case 2: bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), static_cast<char>(random())); break;
+            case 3: if (!bytes.empty()) bytes.erase(at, 1 + random() % 4); break;
+            case 4: bytes.resize(at); break;
+            case 5: if (bytes.size() >= at + 4) bytes.replace(at, 4, Le32(static_cast<uint32_t>(random() % 64))); break;
+        }
+    }
+    return bytes;
+}
+
+TEST(ProxySnapshotFormat, MutatedFilesDecodeToTheSameBytesOrAreInvalid) {
+    const uint32_t seed = 20261207;
+    std::mt19937 random(seed);
+    int decoded = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const ByteString mutated = Mutate(EncodeProxySnapshot(RandomSnapshot(random)), random);
+        try {
+            const ProxySnapshot snapshot = DecodeProxySnapshot(mutated);
+            ASSERT_EQ(EncodeProxySnapshot(snapshot), mutated) << "seed " << seed << ", round " << round;
+            ++decoded;
+        } catch (Win32Error code) {
+            ASSERT_EQ(code, Win32Error{ERROR_INVALID_DATA}) << "seed " << seed << ", round " << round;
+        }
+    }
+    // Both outcomes must occur, or the mutations are not exercising the decoder.
+    EXPECT_GT(decoded, 0) << "seed " << seed;
+    EXPECT_LT(decoded, 20000) << "seed " << seed;
+}
+
+}  // namespace
