@@ -5,6 +5,7 @@
 
 #include "app/capabilities.h"
 #include "app/win32.h"
+#include "host/core_host.h"
 #include "status/done_marker.h"
 #include "status/status_event.h"
 
@@ -28,9 +29,10 @@ bool AnyConnectionOptionMissing(OptionMap& options) {
 // a status record must never overwrite it.
 bool StateNamesProxySnapshot(Verb) { return false; }
 
-uint32_t RunSelected(Verb selected) {
+uint32_t RunSelected(Verb selected, OptionMap& options) {
     switch (selected) {
         case Verb::NetworkCapabilities: return RunNetworkCapabilities();
+        case Verb::Host: return RunHost(options);
         case Verb::RequiredOptionMissing:
         case Verb::Unrecognised: return kUsageExitCode;
     }
@@ -52,13 +54,14 @@ uint32_t HandleEscapedFailure(Verb selected, OptionMap& options) {
 Verb SelectVerb(const WideString& verb, OptionMap& options) {
     if (verb == L"--network-capabilities") return Verb::NetworkCapabilities;
     if (AnyConnectionOptionMissing(options)) return Verb::RequiredOptionMissing;
+    if (verb == L"--host") return Verb::Host;
     return Verb::Unrecognised;
 }
 
 uint32_t RunVerb(const WideString& verb, OptionMap& options) {
     const Verb selected = SelectVerb(verb, options);
     try {
-        return RunSelected(selected);
+        return RunSelected(selected, options);
     } catch (...) {
         return HandleEscapedFailure(selected, options);
     }

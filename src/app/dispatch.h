@@ -8,6 +8,7 @@
 enum class Verb {
     NetworkCapabilities,
     RequiredOptionMissing,
+    Host,
     Unrecognised,
 };
 
