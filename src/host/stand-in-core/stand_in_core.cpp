@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cwchar>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -92,11 +93,14 @@ void WriteWhole(const std::wstring& path, const std::string& content) {
 }
 
 unsigned long ToNumber(std::string_view text, size_t lineNumber) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) {
-        Fail(kUsageExitCode, "line " + std::to_string(lineNumber) + ": a number is expected, not \"" +
-                                 std::string(text) + "\"");
+    const std::string complaint =
+        "line " + std::to_string(lineNumber) + ": a number up to 4294967295 is expected, not \"" + std::string(text) + "\"";
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) Fail(kUsageExitCode, complaint);
+    try {
+        return std::stoul(std::string(text));
+    } catch (const std::out_of_range&) {
+        Fail(kUsageExitCode, complaint);
     }
-    return std::stoul(std::string(text));
 }
 
 // Splits "word rest" at the first blank; the rest keeps its inner blanks.
