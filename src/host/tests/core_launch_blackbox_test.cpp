@@ -124,10 +124,8 @@ TEST(HostCoreStart, MissingCoreIsFileMissing) {
     ASSERT_TRUE(CreateDirectoryW(router.c_str(), nullptr));
     HostConnection connection;
     connection.WriteCoreScript(ExitingScript(connection));
-    FileSizeHistory history(connection.state);
-    ChildProcess host(helper.path, connection.HostArguments());
-    history.PollUntil([&](const auto&) { return !host.IsRunning(); }, kHostEndMilliseconds);
-    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 1u);
+    const ProcessResult host = RunProgram(helper.path, connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 1u);
     EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", "FILE_MISSING", 2, 0));
     EXPECT_EQ(ReadFileBytes(connection.done), "done");
     EXPECT_FALSE(PathExists(connection.coreRecord));
