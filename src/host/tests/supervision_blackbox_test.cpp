@@ -128,14 +128,22 @@ TEST(HostCoreExit, OnlyTheLast8192BytesOfOutputAreClassified) {
     }
 }
 
+// Megabytes of output before and after "ready" pass through a pipe that holds far less:
+// the core only gets past them if the host keeps reading.
 TEST(HostOutput, ACoreWritingALotIsNeverBlockedAndTheHostStillStops) {
     HostConnection connection;
+    const std::wstring go = connection.directory / L"go";
+    const std::wstring wroteAll = connection.directory / L"wrote all";
     const std::string line(199, 'y');
     connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "stdout-repeat 10000 " + line +
                                "\nstderr-repeat 10000 " + line + "\nlisten " + std::to_string(connection.apiPort) +
-                               "\nflood " + line + "\n");
+                               "\n" + HostConnection::Line("wait-for", go) + "stdout-repeat 10000 " + line + "\n" +
+                               HostConnection::Line("timestamp", wroteAll) + "flood " + line + "\n");
     ChildProcess host(HelperPath(), connection.HostArguments());
     ASSERT_TRUE(WaitForReadyRecord(connection)) << "4 MB of output held the core up";
+    WriteFileBytes(go, "");
+    EXPECT_TRUE(WaitUntil([&] { return PathExists(wroteAll); }, 20000)) << "output after ready held the core up";
+
     const DWORD coreId = connection.CoreProcessId();
     WriteFileBytes(connection.stop, "");
     EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u) << "a flooding core kept the host from stopping";
