@@ -5,6 +5,7 @@
 
 #include "app/capabilities.h"
 #include "app/win32.h"
+#include "host/core_host.h"
 #include "launch/guard.h"
 #include "launch/launcher.h"
 #include "proxy/proxy_command.h"
@@ -37,6 +38,7 @@ uint32_t RunSelected(Verb selected, const WideString& verb, OptionMap& options) 
         case Verb::Proxy: return RunProxyCommand(verb, options);
         case Verb::Guard: return RunGuard(options);
         case Verb::Launch: return RunLauncher(options);
+        case Verb::Host: return RunHost(options);
         case Verb::RequiredOptionMissing:
         case Verb::Unrecognised: return kUsageExitCode;
     }
@@ -61,6 +63,7 @@ Verb SelectVerb(const WideString& verb, OptionMap& options) {
     if (verb == L"--guard") return Verb::Guard;
     if (AnyConnectionOptionMissing(options)) return Verb::RequiredOptionMissing;
     if (verb == L"--launch") return Verb::Launch;
+    if (verb == L"--host") return Verb::Host;
     return Verb::Unrecognised;
 }
 

@@ -11,6 +11,7 @@ enum class Verb {
     Guard,
     RequiredOptionMissing,
     Launch,
+    Host,
     Unrecognised,
 };
 

@@ -3,6 +3,8 @@
 #include "app/executable_path.h"
 #include "app/quote_argument.h"
 
+#include <tlhelp32.h>
+
 namespace testing_support {
 
 std::wstring TestProgramDirectory() { return DirectoryOf(GetExecutablePath()); }
@@ -104,6 +106,21 @@ bool ProcessHasEnded(DWORD processId) {
     const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
     CloseHandle(process);
     return ended;
+}
+
+std::vector<DWORD> ChildProcessIds(DWORD parentId) {
+    std::vector<DWORD> children;
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return children;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL found = Process32FirstW(snapshot, &entry); found; found = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ParentProcessID == parentId && !ProcessHasEnded(entry.th32ProcessID)) {
+            children.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return children;
 }
 
 ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {

@@ -60,4 +60,7 @@ uint64_t ProcessCreationTime(HANDLE process);
 // True when a process with this id can no longer be opened, or has ended.
 bool ProcessHasEnded(DWORD processId);
 
+// The ids of the running processes whose parent is `parentId`.
+std::vector<DWORD> ChildProcessIds(DWORD parentId);
+
 }  // namespace testing_support

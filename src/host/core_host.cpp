@@ -1,0 +1,146 @@
+#include "host/core_host.h"
+
+#include "app/executable_path.h"
+#include "app/number_conversion.h"
+#include "host/core_launch_plan.h"
+#include "host/core_supervision.h"
+#include "host/host_session.h"
+#include "host/readiness_probes.h"
+
+namespace {
+
+constexpr uint32_t kUsageExitCode = 2;
+constexpr uint32_t kFailedBeforeCore = 1;
+constexpr uint32_t kHostEnded = 0;
+constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
+constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
+constexpr UINT kKilledBeforeRunning = 1;
+
+uint64_t ToUint64(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+// A process id that now names another process counts as a client that is gone.
+bool OpenSameClient(HostSession& session) {
+    const DWORD clientId = ParseUnsigned32(session.options.Get(L"--parent"));
+    HANDLE client = OpenProcess(kClientAccess, FALSE, clientId);
+    if (client == nullptr) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("parent-check", "PARENT_GONE", error);
+        return false;
+    }
+    session.client.Reset(client);
+    FILETIME created{}, exited{}, kernel{}, user{};
+    const bool timesRead = GetProcessTimes(client, &created, &exited, &kernel, &user);
+    const DWORD timesError = GetLastError();
+    const uint64_t creationTime = timesRead ? ToUint64(created) : 0;
+    if (creationTime == ParseUnsigned64(session.options.Get(L"--created"))) return true;
+    session.ReportFailure("parent-check", "PARENT_GONE", timesError);
+    return false;
+}
+
+bool CreateKillOnCloseJob(HostSession& session) {
+    HANDLE job = CreateJobObjectW(nullptr, nullptr);
+    if (job == nullptr) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("job-create", "HELPER_ERROR", error);
+        return false;
+    }
+    session.job.Reset(job);
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("job-create", "HELPER_ERROR", error);
+        return false;
+    }
+    return true;
+}
+
+// The write end is inheritable for the core; the read end stays the host's alone.
+bool CreateOutputPipe(HostSession& session) {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("pipe-create", "HELPER_ERROR", error);
+        return false;
+    }
+    session.pipeRead.Reset(readEnd);
+    session.pipeWrite.Reset(writeEnd);
+    if (!SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("pipe-create", "HELPER_ERROR", error);
+        return false;
+    }
+    return true;
+}
+
+UniqueHandleFile OpenInheritableNul() {
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    return UniqueHandleFile(CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                        OPEN_EXISTING, 0, nullptr));
+}
+
+bool StartCoreSuspended(HostSession& session) {
+    const CoreLaunchPlan plan = PlanCoreLaunch(GetHelperDirectory(), session.options.Get(L"--config"));
+    WideString commandLine = plan.commandLine;
+    UniqueHandleFile input = OpenInheritableNul();
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input.Get();
+    startup.hStdOutput = session.pipeWrite.Get();
+    startup.hStdError = session.pipeWrite.Get();
+    PROCESS_INFORMATION core{};
+    session.Report("start-core");
+    const BOOL started = CreateProcessW(plan.executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        kCoreCreationFlags, nullptr, plan.workingDirectory.c_str(), &startup, &core);
+    const DWORD startError = GetLastError();
+    // From here on only the core and its children write into the pipe.
+    session.pipeWrite.Reset();
+    input.Reset();
+    if (!started) {
+        session.ReportFailure("start-core", CoreStartFailureCode(startError), startError);
+        return false;
+    }
+    session.coreProcess.Reset(core.hProcess);
+    session.coreThread.Reset(core.hThread);
+    return true;
+}
+
+// The core runs no instruction outside the job: it was created suspended.
+bool LetCoreRunInJob(HostSession& session) {
+    if (!AssignProcessToJobObject(session.job.Get(), session.coreProcess.Get())) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("job-assign", "HELPER_ERROR", error);
+        return false;
+    }
+    if (ResumeThread(session.coreThread.Get()) == kResumeFailed) {
+        const DWORD error = GetLastError();
+        session.ReportFailure("resume-core", "HELPER_ERROR", error);
+        return false;
+    }
+    return true;
+}
+
+uint32_t EndCoreThatNeverRan(HostSession& session) {
+    TerminateProcess(session.coreProcess.Get(), kKilledBeforeRunning);
+    return session.EndCore();
+}
+
+}  // namespace
+
+uint32_t RunHost(OptionMap& options) {
+    if (options.Get(L"--created").empty()) return kUsageExitCode;
+    HostSession session(options);
+    if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
+    if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
+    if (!CreateKillOnCloseJob(session)) return session.Finish(kFailedBeforeCore);
+    if (!CreateOutputPipe(session)) return session.Finish(kFailedBeforeCore);
+    if (!StartCoreSuspended(session)) return session.Finish(kFailedBeforeCore);
+    if (!LetCoreRunInJob(session)) return EndCoreThatNeverRan(session);
+    return SuperviseCore(session);
+}

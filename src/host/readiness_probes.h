@@ -1,0 +1,21 @@
+#pragma once
+
+#include "app/text.h"
+#include "app/win32.h"
+
+// The host's yes-or-no checks. Each reads its input anew on every call and keeps nothing;
+// a probe that fails answers no, except as noted.
+
+// True when the client has ended (or `client` cannot be waited on), or when anything
+// exists at `stopPath`.
+bool IsStopRequested(HANDLE client, const WideString& stopPath);
+
+// True when a TCP connection to 127.0.0.1 on the port in `apiOption` is made at once or
+// within 100 ms without a socket error. The port is the low 16 bits of the number, which
+// is converted as stoul does: a value without a number throws std::invalid_argument and
+// one beyond 32 bits std::out_of_range. Winsock must be started by the caller.
+bool IsApiPortOpen(const WideString& apiOption);
+
+// True when an adapter whose friendly name equals `friendlyName` exactly (letter case
+// included) is operationally up.
+bool IsInterfaceUp(const WideString& friendlyName);

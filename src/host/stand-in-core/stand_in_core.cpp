@@ -1,0 +1,261 @@
+// A stand-in for the sing-box core, for the helper's tests and demo. It is not a proxy:
+// it runs a small script from its configuration file (see README.md beside this file).
+#include <winsock2.h>
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstdint>
+#include <cwchar>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace {
+
+constexpr int kUsageExitCode = 2;
+constexpr int kConfigurationExitCode = 1;
+constexpr DWORD kWaitForPollMilliseconds = 20;
+constexpr DWORD kMaxConfigurationBytes = 1 << 20;
+constexpr wchar_t kChildArgument[] = L"--stand-in-child";
+
+constexpr char kUsage[] =
+    "sing-box.exe (KELDRIX stand-in core)\n"
+    "This is a scripted stand-in used by the KELDRIX Network Helper's tests and demo.\n"
+    "It is not a proxy and carries no traffic.\n"
+    "Usage: sing-box.exe run -c <script file>\n";
+
+void WriteTo(DWORD standardHandle, std::string_view bytes) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(standardHandle), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+std::string Utf8(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int length = static_cast<int>(text.size());
+    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
+    std::string converted(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, converted.data(), bytes, nullptr, nullptr);
+    return converted;
+}
+
+std::wstring Wide(std::string_view utf8) {
+    if (utf8.empty()) return {};
+    const int length = static_cast<int>(utf8.size());
+    const int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
+    std::wstring converted(static_cast<size_t>(units > 0 ? units : 0), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, converted.data(), units);
+    return converted;
+}
+
+std::string SystemMessage(DWORD error) {
+    wchar_t buffer[1024] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
+                                        buffer, 1024, nullptr);
+    std::string message = Utf8(std::wstring(buffer, length));
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    return message.empty() ? "error " + std::to_string(error) : message;
+}
+
+[[noreturn]] void Fail(int exitCode, const std::string& message) {
+    WriteTo(STD_ERROR_HANDLE, "stand-in core: " + message + "\n");
+    ExitProcess(static_cast<UINT>(exitCode));
+}
+
+bool ReadWhole(const std::wstring& path, std::string& content, DWORD& error) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = GetLastError();
+        return false;
+    }
+    content.assign(kMaxConfigurationBytes, '\0');
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file, content.data(), kMaxConfigurationBytes, &read, nullptr);
+    error = GetLastError();
+    CloseHandle(file);
+    content.resize(read);
+    return ok;
+}
+
+// Written next to the target and moved over it, so a reader never sees half a file.
+void WriteWhole(const std::wstring& path, const std::string& content) {
+    const std::wstring temporary = path + L".stand-in.tmp";
+    HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file == INVALID_HANDLE_VALUE) Fail(kConfigurationExitCode, "cannot write " + Utf8(path));
+    DWORD written = 0;
+    WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        Fail(kConfigurationExitCode, "cannot write " + Utf8(path));
+    }
+}
+
+unsigned long ToNumber(std::string_view text, size_t lineNumber) {
+    const std::string complaint =
+        "line " + std::to_string(lineNumber) + ": a number up to 4294967295 is expected, not \"" + std::string(text) + "\"";
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string_view::npos) Fail(kUsageExitCode, complaint);
+    try {
+        return std::stoul(std::string(text));
+    } catch (const std::out_of_range&) {
+        Fail(kUsageExitCode, complaint);
+    }
+}
+
+// Splits "word rest" at the first blank; the rest keeps its inner blanks.
+std::pair<std::string_view, std::string_view> SplitFirstWord(std::string_view text) {
+    const size_t blank = text.find(' ');
+    if (blank == std::string_view::npos) return {text, {}};
+    return {text.substr(0, blank), text.substr(blank + 1)};
+}
+
+class StandInCore {
+public:
+    explicit StandInCore(std::wstring scriptPath) : scriptPath_(std::move(scriptPath)) {}
+
+    [[noreturn]] void Run() {
+        std::string script;
+        DWORD error = 0;
+        if (!ReadWhole(scriptPath_, script, error)) {
+            Fail(kConfigurationExitCode, "cannot read configuration " + Utf8(scriptPath_) + ": " + SystemMessage(error));
+        }
+        size_t lineNumber = 0;
+        size_t start = 0;
+        while (start < script.size()) {
+            size_t end = script.find('\n', start);
+            if (end == std::string::npos) end = script.size();
+            std::string_view line(script.data() + start, end - start);
+            if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+            RunLine(line, ++lineNumber);
+            start = end + 1;
+        }
+        RunUntilKilled();
+    }
+
+private:
+    void RunLine(std::string_view line, size_t lineNumber) {
+        if (line.empty() || line.front() == '#') return;
+        const auto [directive, argument] = SplitFirstWord(line);
+        if (directive == "stdout") return WriteLines(STD_OUTPUT_HANDLE, 1, argument);
+        if (directive == "stderr") return WriteLines(STD_ERROR_HANDLE, 1, argument);
+        if (directive == "stdout-repeat" || directive == "stderr-repeat") {
+            const auto [count, text] = SplitFirstWord(argument);
+            const DWORD handle = directive == "stdout-repeat" ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE;
+            return WriteLines(handle, ToNumber(count, lineNumber), text);
+        }
+        if (directive == "flood") Flood(argument);
+        if (directive == "sleep") return Sleep(ToNumber(argument, lineNumber));
+        if (directive == "listen") return Listen(ToNumber(argument, lineNumber), lineNumber);
+        if (directive == "record") return Record(Wide(argument));
+        if (directive == "child") return StartChild(Wide(argument));
+        if (directive == "wait-for") return WaitFor(Wide(argument));
+        if (directive == "timestamp") return Timestamp(Wide(argument));
+        if (directive == "exit") ExitProcess(static_cast<UINT>(ToNumber(argument, lineNumber)));
+        Fail(kUsageExitCode, "line " + std::to_string(lineNumber) + ": unknown directive \"" + std::string(directive) +
+                                 "\"");
+    }
+
+    static void WriteLines(DWORD handle, unsigned long count, std::string_view text) {
+        const std::string line = std::string(text) + "\n";
+        std::string batch;
+        for (unsigned long i = 0; i < count; ++i) {
+            batch += line;
+            if (batch.size() >= 65536) {
+                WriteTo(handle, batch);
+                batch.clear();
+            }
+        }
+        if (!batch.empty()) WriteTo(handle, batch);
+    }
+
+    [[noreturn]] static void Flood(std::string_view text) {
+        const std::string line = std::string(text) + "\n";
+        for (;;) WriteTo(STD_OUTPUT_HANDLE, line);
+    }
+
+    void Listen(unsigned long port, size_t lineNumber) {
+        WSADATA winsock{};
+        WSAStartup(MAKEWORD(2, 2), &winsock);
+        listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<u_short>(port));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (listener_ == INVALID_SOCKET ||
+            bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(listener_, SOMAXCONN) != 0) {
+            Fail(kConfigurationExitCode, "line " + std::to_string(lineNumber) + ": cannot listen on 127.0.0.1:" +
+                                             std::to_string(port) + ": " + SystemMessage(WSAGetLastError()));
+        }
+    }
+
+    static void Record(const std::wstring& path) {
+        std::string record = "command-line: " + Utf8(GetCommandLineW()) + "\n";
+        int count = 0;
+        wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
+        for (int i = 1; arguments != nullptr && i < count; ++i) record += "argument: " + Utf8(arguments[i]) + "\n";
+        LocalFree(arguments);
+        wchar_t directory[MAX_PATH * 4] = {};
+        GetCurrentDirectoryW(MAX_PATH * 4, directory);
+        record += "working-directory: " + Utf8(directory) + "\n";
+        record += "process-id: " + std::to_string(GetCurrentProcessId()) + "\n";
+        WriteWhole(path, record);
+    }
+
+    static void StartChild(const std::wstring& processIdPath) {
+        wchar_t self[MAX_PATH * 4] = {};
+        GetModuleFileNameW(nullptr, self, MAX_PATH * 4);
+        std::wstring commandLine = std::wstring(L"\"") + self + L"\" " + kChildArgument;
+        STARTUPINFOW startup{};
+        startup.cb = sizeof(startup);
+        PROCESS_INFORMATION child{};
+        if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
+                            &startup, &child)) {
+            Fail(kConfigurationExitCode, "cannot start a child: " + SystemMessage(GetLastError()));
+        }
+        CloseHandle(child.hThread);
+        CloseHandle(child.hProcess);
+        WriteWhole(processIdPath, std::to_string(child.dwProcessId));
+    }
+
+    static void WaitFor(const std::wstring& path) {
+        while (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) Sleep(kWaitForPollMilliseconds);
+    }
+
+    static void Timestamp(const std::wstring& path) {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        WriteWhole(path, std::to_string(now.QuadPart));
+    }
+
+    // A listening core takes connections and drops them; any other just waits.
+    [[noreturn]] void RunUntilKilled() {
+        for (;;) {
+            if (listener_ == INVALID_SOCKET) {
+                Sleep(INFINITE);
+                continue;
+            }
+            const SOCKET connection = accept(listener_, nullptr, nullptr);
+            if (connection == INVALID_SOCKET) Sleep(kWaitForPollMilliseconds);
+            else closesocket(connection);
+        }
+    }
+
+    std::wstring scriptPath_;
+    SOCKET listener_ = INVALID_SOCKET;
+};
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc == 2 && std::wcscmp(argv[1], kChildArgument) == 0) {
+        Sleep(INFINITE);
+        return 0;
+    }
+    if (argc != 4 || std::wcscmp(argv[1], L"run") != 0 || std::wcscmp(argv[2], L"-c") != 0) {
+        WriteTo(STD_ERROR_HANDLE, kUsage);
+        return kUsageExitCode;
+    }
+    StandInCore(argv[3]).Run();
+}

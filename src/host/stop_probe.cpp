@@ -1,0 +1,6 @@
+#include "host/readiness_probes.h"
+
+bool IsStopRequested(HANDLE client, const WideString& stopPath) {
+    if (WaitForSingleObject(client, 0) != WAIT_TIMEOUT) return true;
+    return GetFileAttributesW(stopPath.c_str()) != INVALID_FILE_ATTRIBUTES;
+}

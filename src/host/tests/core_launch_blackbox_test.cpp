@@ -1,0 +1,181 @@
+// The host from its first check to a running core, run as a real process under Wine:
+// the client check, an early stop, the core's start and what the core is given.
+#include <gtest/gtest.h>
+
+#include "app/executable_path.h"
+#include "host/tests/host_connection.h"
+#include "support/file_watch.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace host_testing;
+
+constexpr DWORD kHostEndMilliseconds = 15000;
+
+std::string Utf8(const std::wstring& text) {
+    std::string converted(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr,
+                                                                  nullptr)),
+                          '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, converted.data(), static_cast<int>(converted.size()), nullptr,
+                        nullptr);
+    converted.pop_back();
+    return converted;
+}
+
+std::string ExitingScript(const HostConnection& connection) {
+    return HostConnection::Line("record", connection.coreRecord) + "exit 0\n";
+}
+
+// The helper copied into a folder of its own, so that what "router\sing-box.exe" is
+// beside it is up to the test.
+struct RelocatedHelper {
+    TemporaryDirectory directory;
+    std::wstring path = directory / L"KELDRIX-Network.exe";
+    RelocatedHelper() { CopyFileW(HelperPath().c_str(), path.c_str(), TRUE); }
+};
+
+TEST(HostClientCheck, ClientThatNoLongerExistsIsParentGone) {
+    HostConnection connection;
+    {
+        const std::wstring idleScript = connection.directory / L"idle.txt";
+        WriteFileBytes(idleScript, "");
+        ChildProcess gone(StandInCorePath(), {L"run", L"-c", idleScript});
+        connection.clientId = gone.Id();
+        connection.clientCreated = gone.CreationTime();
+    }
+    // The process object goes away a moment after its last handle is closed.
+    DWORD openError = 0;
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            HANDLE client = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, connection.clientId);
+            openError = GetLastError();
+            if (client != nullptr) CloseHandle(client);
+            return client == nullptr;
+        },
+        5000));
+    connection.WriteCoreScript(ExitingScript(connection));
+
+    const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 1u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("parent-check", "PARENT_GONE", openError, 0));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core was started";
+}
+
+TEST(HostClientCheck, CreationTimeOneTickOffIsParentGone) {
+    for (const int64_t offset : {+1, -1}) {
+        HostConnection connection;
+        connection.clientCreated += offset;
+        connection.WriteCoreScript(ExitingScript(connection));
+        const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+        EXPECT_EQ(host.exitCode, 1u);
+        const std::string record = ReadFileBytes(connection.state);
+        EXPECT_EQ(record.rfind(R"({"stage":"parent-check",)", 0), 0u) << record;
+        EXPECT_NE(record.find(R"("code":"PARENT_GONE")"), std::string::npos) << record;
+        EXPECT_EQ(ReadFileBytes(connection.done), "done");
+        EXPECT_FALSE(PathExists(connection.coreRecord));
+    }
+}
+
+TEST(HostClientCheck, MissingCreatedExitsWith2AndWritesNothing) {
+    HostConnection connection;
+    connection.WriteCoreScript(ExitingScript(connection));
+    std::vector<std::wstring> arguments = connection.HostArguments();
+    arguments.resize(arguments.size() - 2);  // drops "--created" and its value
+    EXPECT_EQ(RunHelper(arguments, kHostEndMilliseconds).exitCode, 2u);
+    EXPECT_FALSE(PathExists(connection.state));
+    EXPECT_FALSE(PathExists(connection.done));
+    EXPECT_FALSE(PathExists(connection.coreRecord));
+}
+
+TEST(HostEarlyStop, StopMarkerBeforeStartEndsQuietly) {
+    HostConnection connection;
+    connection.WriteCoreScript(ExitingScript(connection));
+    CreateDirectoryW(connection.stop.c_str(), nullptr);
+    const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 0u);
+    EXPECT_FALSE(PathExists(connection.state)) << "an early stop writes no record";
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core was started";
+}
+
+TEST(HostEarlyStop, ClientEndedButStillOpenableEndsQuietly) {
+    HostConnection connection;
+    const std::wstring idleScript = connection.directory / L"idle.txt";
+    WriteFileBytes(idleScript, "");
+    ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
+    connection.clientId = client.Id();
+    connection.clientCreated = client.CreationTime();
+    client.Terminate();  // its handle stays open here, so the ended process can still be opened
+    connection.WriteCoreScript(ExitingScript(connection));
+
+    const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 0u);
+    EXPECT_FALSE(PathExists(connection.state));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_FALSE(PathExists(connection.coreRecord));
+}
+
+TEST(HostCoreStart, MissingCoreIsFileMissing) {
+    RelocatedHelper helper;
+    ASSERT_TRUE(PathExists(helper.path));
+    const std::wstring router = helper.directory / L"router";
+    ASSERT_TRUE(CreateDirectoryW(router.c_str(), nullptr));
+    HostConnection connection;
+    connection.WriteCoreScript(ExitingScript(connection));
+    const ProcessResult host = RunProgram(helper.path, connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 1u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", "FILE_MISSING", 2, 0));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_FALSE(PathExists(connection.coreRecord));
+}
+
+TEST(HostCoreStart, CoreThatCannotBeStartedIsAHelperErrorWithTheStartError) {
+    RelocatedHelper helper;
+    const std::wstring router = helper.directory / L"router";
+    CreateDirectoryW(router.c_str(), nullptr);
+    const std::wstring core = router + L"\\sing-box.exe";
+    WriteFileBytes(core, "this is no executable");
+    std::wstring commandLine = L"\"" + core + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started{};
+    ASSERT_FALSE(CreateProcessW(core.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr,
+                                nullptr, &startup, &started));
+    const DWORD startError = GetLastError();
+    ASSERT_NE(startError, 2u);
+    ASSERT_NE(startError, 5u);
+
+    HostConnection connection;
+    connection.WriteCoreScript(ExitingScript(connection));
+    const ProcessResult host = RunProgram(helper.path, connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 1u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", "HELPER_ERROR", startError, 0));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+}
+
+TEST(HostCoreStart, CoreGetsItsCommandLineAndFolder) {
+    HostConnection connection;
+    // A quote right after a backslash, blanks, and a folder that ".." takes away again:
+    // the path names a real file, yet tests every quoting rule on the way to the core.
+    connection.config = connection.directory / L"\"quoted\" name\\..\\core config.txt";
+    connection.WriteCoreScript(ExitingScript(connection));
+    const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+    EXPECT_EQ(host.exitCode, 0u);
+
+    const std::string routerFolder = Utf8(DirectoryOf(HelperPath()) + L"\\router");
+    const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
+    ASSERT_EQ(record.size(), 6u);
+    EXPECT_EQ(record[1].second, "run");
+    EXPECT_EQ(record[2].second, "-c");
+    EXPECT_EQ(record[3].second, Utf8(connection.config)) << "the path did not arrive as one argument";
+    EXPECT_EQ(record[4].first, "working-directory");
+    EXPECT_EQ(record[4].second, routerFolder);
+    // Written out by hand: three backslashes before the first quote, one before the second.
+    EXPECT_EQ(record[0].first, "command-line");
+    EXPECT_EQ(record[0].second, "\"" + routerFolder + "\\sing-box.exe\" run -c \"" +
+                                    Utf8(connection.directory.Path()) + R"(\\\"quoted\" name\..\core config.txt")");
+}
+
+}  // namespace

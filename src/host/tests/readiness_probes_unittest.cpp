@@ -1,0 +1,144 @@
+// The stop check, the API-port probe and the adapter probe, against real processes,
+// files, loopback sockets and the adapters Wine reports.
+#include <gtest/gtest.h>
+
+#include <stdexcept>
+#include <vector>
+
+#include "app/executable_path.h"
+#include "host/interface_probe.h"
+#include "host/readiness_probes.h"
+#include "support/helper_process.h"
+#include "support/loopback_port.h"
+#include "support/temp_directory.h"
+
+namespace {
+
+using namespace testing_support;
+
+TEST(IsStopRequested, RunningClientWithoutMarkerIsNoStop) {
+    TemporaryDirectory directory;
+    EXPECT_FALSE(IsStopRequested(GetCurrentProcess(), directory / L"stop"));
+    EXPECT_FALSE(IsStopRequested(GetCurrentProcess(), directory / L"missing folder\\stop"));
+}
+
+TEST(IsStopRequested, AnythingAtTheMarkerPathIsAStop) {
+    TemporaryDirectory directory;
+    WriteFileBytes(directory / L"empty file", "");
+    EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), directory / L"empty file"));
+    ASSERT_TRUE(CreateDirectoryW((directory / L"a folder").c_str(), nullptr));
+    EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), directory / L"a folder"));
+    WriteFileBytes(directory / L"hidden", "x");
+    SetFileAttributesW((directory / L"hidden").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
+    EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), directory / L"hidden"));
+}
+
+TEST(IsStopRequested, EndedOrUnwaitableClientIsAStop) {
+    TemporaryDirectory directory;
+    const std::wstring stop = directory / L"stop";
+    const std::wstring idleScript = directory / L"idle.txt";
+    WriteFileBytes(idleScript, "");
+    ChildProcess client(DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe", {L"run", L"-c", idleScript});
+    ASSERT_TRUE(client.IsRunning());
+    EXPECT_FALSE(IsStopRequested(client.Handle(), stop));
+
+    HANDLE queryOnly = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, client.Id());
+    ASSERT_NE(queryOnly, nullptr);
+    EXPECT_TRUE(IsStopRequested(queryOnly, stop)) << "a handle without SYNCHRONIZE cannot be waited on";
+    CloseHandle(queryOnly);
+    EXPECT_TRUE(IsStopRequested(nullptr, stop));
+
+    client.Terminate();
+    EXPECT_TRUE(IsStopRequested(client.Handle(), stop));
+}
+
+// Listens on a free loopback port until destroyed, without ever accepting.
+struct Listener {
+    SOCKET socket_ = INVALID_SOCKET;
+    uint16_t port = FreeLoopbackPort();
+    Listener() {
+        socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(port);
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (bind(socket_, reinterpret_cast<const sockaddr*>(&address), sizeof(address)) != 0 ||
+            listen(socket_, SOMAXCONN) != 0) {
+            throw std::runtime_error("cannot listen");
+        }
+    }
+    ~Listener() { closesocket(socket_); }
+};
+
+TEST(IsApiPortOpen, AnswersYesForAListenerAndNoForAClosedPort) {
+    const uint16_t closedPort = FreeLoopbackPort();
+    EXPECT_FALSE(IsApiPortOpen(std::to_wstring(closedPort)));
+    Listener listener;
+    EXPECT_TRUE(IsApiPortOpen(std::to_wstring(listener.port)));
+    EXPECT_TRUE(IsApiPortOpen(L" +" + std::to_wstring(listener.port) + L"abc")) << "stoul rules";
+}
+
+TEST(IsApiPortOpen, UsesTheLow16BitsOfTheNumber) {
+    Listener listener;
+    EXPECT_TRUE(IsApiPortOpen(std::to_wstring(listener.port + 65536u)));
+    EXPECT_TRUE(IsApiPortOpen(std::to_wstring(listener.port + 3u * 65536u)));
+}
+
+TEST(IsApiPortOpen, ValueWithoutANumberThrowsInsteadOfAnswering) {
+    EXPECT_THROW(IsApiPortOpen(L"http"), std::invalid_argument);
+    EXPECT_THROW(IsApiPortOpen(L""), std::invalid_argument);
+    EXPECT_THROW(IsApiPortOpen(L"4294967296"), std::out_of_range);
+}
+
+TEST(IsInterfaceUp, LoopbackIsUpAndNamesMustMatchExactly) {
+    EXPECT_TRUE(IsInterfaceUp(L"lo"));
+    EXPECT_FALSE(IsInterfaceUp(L"LO"));
+    EXPECT_FALSE(IsInterfaceUp(L"lo "));
+    EXPECT_FALSE(IsInterfaceUp(L"l"));
+    EXPECT_FALSE(IsInterfaceUp(L""));
+    EXPECT_FALSE(IsInterfaceUp(L"keldrix-absent-adapter"));
+}
+
+// A hand-made adapter list, linked in the order given.
+struct AdapterList {
+    std::vector<IP_ADAPTER_ADDRESSES> adapters;
+    std::vector<std::wstring> names;
+
+    AdapterList(std::initializer_list<std::pair<const wchar_t*, IF_OPER_STATUS>> entries) {
+        adapters.resize(entries.size());
+        names.reserve(entries.size());
+        size_t i = 0;
+        for (const auto& [name, status] : entries) {
+            adapters[i] = IP_ADAPTER_ADDRESSES{};
+            if (name != nullptr) {
+                names.emplace_back(name);
+                adapters[i].FriendlyName = names.back().data();
+            }
+            adapters[i].OperStatus = status;
+            if (i > 0) adapters[i - 1].Next = &adapters[i];
+            ++i;
+        }
+    }
+    const IP_ADAPTER_ADDRESSES* First() const { return adapters.empty() ? nullptr : &adapters[0]; }
+};
+
+TEST(HasAdapterUp, NeedsAnExactNameAndTheUpState) {
+    const AdapterList list{{L"Ethernet", IfOperStatusUp}, {L"keldrix-tun", IfOperStatusDown},
+                           {L"KELDRIX-TUN2", IfOperStatusUp}, {L"dormant", IfOperStatusDormant}};
+    EXPECT_TRUE(HasAdapterUp(list.First(), L"Ethernet"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L"keldrix-tun"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L"keldrix-tun2"));
+    EXPECT_TRUE(HasAdapterUp(list.First(), L"KELDRIX-TUN2"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L"dormant"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L"Ethernet 2"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L"Ether"));
+    EXPECT_FALSE(HasAdapterUp(nullptr, L"Ethernet"));
+}
+
+TEST(HasAdapterUp, AMatchThatIsDownDoesNotEndTheWalk) {
+    const AdapterList list{{nullptr, IfOperStatusUp}, {L"tun", IfOperStatusDown}, {L"tun", IfOperStatusUp}};
+    EXPECT_TRUE(HasAdapterUp(list.First(), L"tun"));
+    EXPECT_FALSE(HasAdapterUp(list.First(), L""));
+}
+
+}  // namespace

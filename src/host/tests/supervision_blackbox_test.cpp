@@ -1,0 +1,185 @@
+// The host from a running core to its end, run as a real process under Wine with the
+// stand-in core: readiness, supervision, every way it ends, and the core's output.
+#include <gtest/gtest.h>
+
+#include "host/tests/host_connection.h"
+#include "support/file_watch.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace host_testing;
+
+constexpr DWORD kHostEndMilliseconds = 15000;
+
+std::vector<uint64_t> ProgressSizes() {
+    return {kStartCoreRecord.size(), kWaitInterfaceRecord.size(), kReadyRecord.size()};
+}
+
+// A core that records itself, starts a child and opens its API port after a short while.
+std::string ReadyingScript(const HostConnection& connection) {
+    return HostConnection::Line("record", connection.coreRecord) +
+           HostConnection::Line("child", connection.coreChildId) + "sleep 300\nlisten " +
+           std::to_string(connection.apiPort) + "\n";
+}
+
+void ExpectCoreAndChildGone(const HostConnection& connection, DWORD coreId, DWORD childId) {
+    ASSERT_NE(coreId, 0u);
+    ASSERT_NE(childId, 0u);
+    EXPECT_TRUE(EndsSoon(coreId)) << "the core outlived the host";
+    EXPECT_TRUE(EndsSoon(childId)) << "the core's child outlived the host";
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+}
+
+TEST(HostLifecycle, ReportsProgressThenStopsWhenTheMarkerAppears) {
+    HostConnection connection;
+    connection.WriteCoreScript(ReadyingScript(connection));
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    FileSizeHistory history(connection.state);
+    ASSERT_TRUE(history.PollUntil(
+        [](const auto& sizes) { return !sizes.empty() && sizes.back() == kReadyRecord.size(); }, 30000));
+    EXPECT_EQ(history.Sizes(), ProgressSizes());
+    EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord);
+
+    const DWORD coreId = connection.CoreProcessId();
+    const DWORD childId = connection.CoreChildProcessId();
+    EXPECT_FALSE(ProcessHasEnded(coreId));
+    EXPECT_FALSE(ProcessHasEnded(childId));
+    EXPECT_FALSE(PathExists(connection.done));
+
+    WriteFileBytes(connection.stop, "");
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+    ExpectCoreAndChildGone(connection, coreId, childId);
+    EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord) << "a stop adds no record";
+}
+
+TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
+    HostConnection connection;
+    const std::wstring idleScript = connection.directory / L"idle client.txt";
+    WriteFileBytes(idleScript, "");
+    ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
+    ASSERT_TRUE(client.IsRunning());
+    connection.clientId = client.Id();
+    connection.clientCreated = client.CreationTime();
+    connection.WriteCoreScript(ReadyingScript(connection));
+
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    ASSERT_TRUE(WaitForReadyRecord(connection));
+    const DWORD coreId = connection.CoreProcessId();
+    const DWORD childId = connection.CoreChildProcessId();
+    EXPECT_FALSE(ProcessHasEnded(coreId));
+
+    client.Terminate();
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+    ExpectCoreAndChildGone(connection, coreId, childId);
+    EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord);
+    EXPECT_FALSE(PathExists(connection.stop));
+}
+
+TEST(HostCoreExit, CoreFailingAtOnceIsReportedWithItsCodeAndMatchedError) {
+    HostConnection connection;
+    const std::string accessDenied = SystemMessageUtf8(5);
+    ASSERT_GT(accessDenied.size(), 5u) << "this system has no usable text for error 5";
+    connection.WriteCoreScript("stdout starting core\nstderr FATAL start service: set ipv4 address: " +
+                               AlternateCase(accessDenied) + "\nexit 3\n");
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    FileSizeHistory history(connection.state);
+    history.PollUntil([&](const auto&) { return !host.IsRunning(); }, kHostEndMilliseconds);
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+    const std::string expected = FailureRecord("start-core", "TUN_IPV4_ADDRESS_ERROR", 5, 3);
+    EXPECT_EQ(ReadFileBytes(connection.state), expected);
+    ASSERT_GE(history.Sizes().size(), 2u);
+    EXPECT_EQ(history.Sizes()[history.Sizes().size() - 2], kWaitInterfaceRecord.size())
+        << "the failure replaces the wait record";
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+}
+
+TEST(HostCoreExit, CoreEndingAfterReadyIsACoreExit) {
+    HostConnection connection;
+    const std::wstring go = connection.directory / L"go";
+    connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "listen " +
+                               std::to_string(connection.apiPort) + "\n" + HostConnection::Line("wait-for", go) +
+                               "stderr ERROR start service: starting tun stack: gone\nexit 7\n");
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    ASSERT_TRUE(WaitForReadyRecord(connection));
+    WriteFileBytes(go, "");
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("core-exit", "TUN_STACK_ERROR", 0, 7));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_TRUE(EndsSoon(connection.CoreProcessId()));
+}
+
+// Only the last 8192 bytes of output count: a phrase and an error text further back
+// are gone, one just inside the tail is still seen.
+TEST(HostCoreExit, OnlyTheLast8192BytesOfOutputAreClassified) {
+    const std::string filler(59, 'x');  // 60 bytes a line with its line end
+    const std::string failure = "set ipv4 address: " + SystemMessageUtf8(5);
+    ASSERT_LE(failure.size() + 1 + 120 * 60, 8192u) << "120 lines of filler leave the failure in the tail";
+    ASSERT_GE(140 * 60, 8192) << "140 lines of filler push it out";
+    for (const auto& [fillerLines, code, win32] :
+         {std::tuple{120, "TUN_IPV4_ADDRESS_ERROR", 5u}, std::tuple{140, "CORE_ERROR", 0u}}) {
+        HostConnection connection;
+        connection.WriteCoreScript("stderr " + failure + "\nstdout-repeat " + std::to_string(fillerLines) + " " +
+                                   filler + "\nexit 4\n");
+        const ProcessResult host = RunProgram(HelperPath(), connection.HostArguments(), kHostEndMilliseconds);
+        EXPECT_EQ(host.exitCode, 0u);
+        EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", code, win32, 4))
+            << fillerLines << " lines of filler";
+    }
+}
+
+// Megabytes of output before and after "ready" pass through a pipe that holds far less:
+// the core only gets past them if the host keeps reading.
+TEST(HostOutput, ACoreWritingALotIsNeverBlockedAndTheHostStillStops) {
+    HostConnection connection;
+    const std::wstring go = connection.directory / L"go";
+    const std::wstring wroteAll = connection.directory / L"wrote all";
+    const std::string line(199, 'y');
+    connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "stdout-repeat 10000 " + line +
+                               "\nstderr-repeat 10000 " + line + "\nlisten " + std::to_string(connection.apiPort) +
+                               "\n" + HostConnection::Line("wait-for", go) + "stdout-repeat 10000 " + line + "\n" +
+                               HostConnection::Line("timestamp", wroteAll) + "flood " + line + "\n");
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    ASSERT_TRUE(WaitForReadyRecord(connection)) << "4 MB of output held the core up";
+    WriteFileBytes(go, "");
+    EXPECT_TRUE(WaitUntil([&] { return PathExists(wroteAll); }, 20000)) << "output after ready held the core up";
+
+    const DWORD coreId = connection.CoreProcessId();
+    WriteFileBytes(connection.stop, "");
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u) << "a flooding core kept the host from stopping";
+    EXPECT_TRUE(EndsSoon(coreId));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+}
+
+TEST(HostFailure, BadApiValueEndsInHelperExceptionAndTheCoreEnds) {
+    HostConnection connection;
+    connection.api = L"http";
+    connection.WriteCoreScript(ReadyingScript(connection));
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    const DWORD hostId = host.Id();
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 2u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("helper-exception", "HELPER_ERROR", 0, 0));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    EXPECT_TRUE(WaitUntil([&] { return ChildProcessIds(hostId).empty(); }, 5000)) << "the core outlived the host";
+    if (const DWORD coreId = connection.CoreProcessId(); coreId != 0) {
+        EXPECT_TRUE(EndsSoon(coreId));
+    }
+}
+
+TEST(HostTimeout, ReadinessThatNeverComesEndsAfter30Seconds) {
+    HostConnection connection;
+    connection.interfaceName = L"keldrix-absent-adapter";
+    connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "listen " +
+                               std::to_string(connection.apiPort) + "\n");
+    const ULONGLONG started = GetTickCount64();
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    EXPECT_EQ(host.Wait(60000), 0u);
+    EXPECT_GE(GetTickCount64() - started, 30000u);
+    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("wait-interface", "TIMEOUT", 0, 0));
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    const DWORD coreId = connection.CoreProcessId();
+    ASSERT_NE(coreId, 0u);
+    EXPECT_TRUE(EndsSoon(coreId));
+}
+
+}  // namespace

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "app/text.h"
+
+// Win32 errors whose system message texts are looked for in a failed core's output,
+// in the order they are tried.
+inline constexpr std::array<uint32_t, 30> kKnownWin32Errors = {
+    2,    5,    13,   31,   32,   50,   87,   116,  122,   126,   183,   232,   259,   487,   534,
+    995,  1006, 1168, 1222, 1231, 1275, 1300, 1314, 4319, 5010, 10013, 10022, 10049, 10050, 10051,
+};
+
+// Message languages tried for each code: the system's default search, then US English.
+inline constexpr std::array<uint32_t, 2> kMessageLanguages = {0, 1033};
+
+// The system message text of `code` in `language`; empty when there is none.
+using SystemMessageLookup = std::function<WideString(uint32_t code, uint32_t language)>;
+
+// FormatMessageW from the system table, into a 1024-unit buffer.
+WideString SystemMessageText(uint32_t code, uint32_t language);
+
+// What a message is searched as: trailing CR, LF and blanks dropped, UTF-8, lower-cased.
+// Empty when that leaves 5 bytes or fewer, too short to tell anything apart.
+ByteString MessageSearchText(const WideString& message);
+
+// The first code of kKnownWin32Errors (table order, then language order) whose message
+// occurs in the output, letter case ignored; 0 when none does.
+uint32_t FindWin32ErrorInOutput(const ByteString& output, const SystemMessageLookup& lookup);
+uint32_t FindWin32ErrorInOutput(const ByteString& output);
