@@ -13,16 +13,6 @@ using namespace host_testing;
 
 constexpr DWORD kHostEndMilliseconds = 15000;
 
-std::string Utf8(const std::wstring& text) {
-    std::string converted(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr,
-                                                                  nullptr)),
-                          '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, converted.data(), static_cast<int>(converted.size()), nullptr,
-                        nullptr);
-    converted.pop_back();
-    return converted;
-}
-
 std::string ExitingScript(const HostConnection& connection) {
     return HostConnection::Line("record", connection.coreRecord) + "exit 0\n";
 }

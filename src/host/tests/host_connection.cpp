@@ -13,6 +13,10 @@ using namespace testing_support;
 
 namespace {
 
+DWORD ProcessIdIn(const std::string& text) { return text.empty() ? 0 : std::stoul(text); }
+
+}  // namespace
+
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
     const int length = static_cast<int>(text.size());
@@ -21,10 +25,6 @@ std::string Utf8(const std::wstring& text) {
     WideCharToMultiByte(CP_UTF8, 0, text.data(), length, converted.data(), bytes, nullptr, nullptr);
     return converted;
 }
-
-DWORD ProcessIdIn(const std::string& text) { return text.empty() ? 0 : std::stoul(text); }
-
-}  // namespace
 
 std::string FailureRecord(const std::string& stage, const std::string& code, uint32_t win32, uint32_t exitCode) {
     return R"({"stage":")" + stage + R"(","ipv6Disabled":)" + (IsIpv6Disabled() ? "true" : "false") +
