@@ -1,5 +1,7 @@
 #include "state_watch.h"
 
+#include <cstdint>
+
 #include "app/win32.h"
 
 bool ReadFileBriefly(const std::wstring& path, std::string& content) {
@@ -14,6 +16,19 @@ bool ReadFileBriefly(const std::wstring& path, std::string& content) {
     content.assign(buffer, read);
     return true;
 }
+
+namespace {
+
+// The file's size and last write time, taken without opening it.
+bool Fingerprint(const std::wstring& path, uint64_t& fingerprint) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+    fingerprint = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime) ^
+                  (static_cast<uint64_t>(data.nFileSizeLow) << 48);
+    return true;
+}
+
+}  // namespace
 
 bool WaitForDoneMarker(const std::wstring& donePath, unsigned timeoutMilliseconds) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
@@ -30,10 +45,16 @@ Outcome WaitForOutcome(const std::wstring& statePath, const std::wstring& donePa
                        StatusRecord& last) {
     const ULONGLONG deadline = GetTickCount64() + timeoutMilliseconds;
     std::string seen;
+    uint64_t lastFingerprint = 0;
     for (;;) {
         std::string content;
         StatusRecord record;
-        if (ReadFileBriefly(statePath, content) && content != seen && ParseStatusRecord(content, record)) {
+        // Open the file only when it has changed, and read it at once: the fewer and shorter
+        // the reads, the smaller the chance of being in the way of the host's next record.
+        uint64_t fingerprint = 0;
+        const bool changed = Fingerprint(statePath, fingerprint) && fingerprint != lastFingerprint;
+        if (changed) lastFingerprint = fingerprint;
+        if (changed && ReadFileBriefly(statePath, content) && content != seen && ParseStatusRecord(content, record)) {
             seen = content;
             last = record;
             onRecord(content, record);
@@ -50,6 +71,6 @@ Outcome WaitForOutcome(const std::wstring& statePath, const std::wstring& donePa
             return Outcome::EndedWithoutRecord;
         }
         if (GetTickCount64() > deadline) return Outcome::TimedOut;
-        Sleep(50);
+        Sleep(5);
     }
 }

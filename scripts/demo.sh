@@ -1,12 +1,14 @@
 #!/bin/sh
-# Installs what is missing, builds the helper and shows what it does, run under Wine.
+# Installs what is missing, builds the helper, and runs one whole connection through it with
+# the reference client and the stand-in core, all under Wine. Then shows a failing connection.
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-dependencies.sh
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target KELDRIX-Network
+cmake --build --preset mingw --target KELDRIX-Network stand-in-core keldrix-reference-client
 wine=build/mingw/wine-run.sh
 helper=build/mingw/KELDRIX-Network.exe
+client=build/mingw/keldrix-reference-client.exe
 trap '$wine --stop' EXIT
 
 run() {
@@ -20,22 +22,28 @@ run() {
 }
 
 echo "Starting Wine (the first start of a new prefix takes a few seconds)..."
-"$wine" wineboot.exe --init
-echo "Is IPv6 switched off on this machine?"
+"$wine" --start
+
+echo
+echo "== Is IPv6 switched off on this machine?"
 run --network-capabilities
+
 echo
-echo "Switching the system proxy to the local port 8080 and back (Wine's own WinINet):"
-proxy_dir=$(mktemp -d)
-trap '$wine --stop; rm -rf "$proxy_dir"' EXIT
-proxy_state="Z:$(printf '%s' "$proxy_dir/proxy-state" | tr '/' '\\')"
-run --proxy-status --state "$proxy_state" --port 8080
-run --proxy-enable --state "$proxy_state" --port 8080
-echo "A second enable is refused (183) while the saved settings are in the state file:"
-run --proxy-enable --state "$proxy_state" --port 8080
-run --proxy-restore --state "$proxy_state"
-run --proxy-status --state "$proxy_state" --port 8080
+echo "== The system proxy before the connection (a status verb changes nothing):"
+run --proxy-status --state 'C:\keldrix-demo-status' --port 0
+
 echo
-echo "Usage errors end with exit code 2 and write nothing:"
-run
-run --no-such-verb
-run --launch --config cfg.json --parent 1 --api 9090 --interface tun0 --state state --stop stop --done ""
+echo "== One whole connection, held for 3 seconds (the reference client, the stand-in core, adapter lo)"
+"$wine" "$client" --seconds 3
+
+echo
+echo "== The system proxy after the connection: back as it was"
+run --proxy-status --state 'C:\keldrix-demo-status' --port 0
+
+echo
+echo "== A connection whose core fails: it exits with a tunnel driver error before it is ready"
+echo "   (core configuration: reference-client/examples/tun-driver-failure.txt)"
+set +e
+"$wine" "$client" --core-config "Z:$(pwd | tr '/' '\\')\\reference-client\\examples\\tun-driver-failure.txt"
+echo "(reference client exit code $?)"
+set -e

@@ -1,0 +1,83 @@
+// The reference client driving whole connections through the built helper, the stand-in
+// core and Wine's own WinINet: what a real client and its user end up with.
+#include <gtest/gtest.h>
+
+#include "app/executable_path.h"
+#include "support/file_watch.h"
+#include "support/helper_process.h"
+#include "support/process_inspection.h"
+#include "support/temp_directory.h"
+
+namespace {
+
+using namespace testing_support;
+
+std::wstring ClientPath() { return DirectoryOf(HelperPath()) + L"\\keldrix-reference-client.exe"; }
+
+// The proxy as a status verb reports it; the same line before and after means nothing was left switched.
+std::string ProxyStatus() {
+    TemporaryDirectory unused;
+    return RunHelper({L"--proxy-status", L"--state", unused / L"none", L"--port", L"0"}).output;
+}
+
+// The value that follows `name` on the guard's command line for this working folder.
+std::wstring GuardOption(const std::wstring& workFolder, const std::wstring& name) {
+    for (DWORD id : ProcessIdsByImageName(L"KELDRIX-Network.exe")) {
+        const std::vector<std::wstring> arguments = SplitCommandLine(ProcessCommandLine(id));
+        if (arguments.size() < 2 || arguments[1] != L"--guard") continue;
+        const std::wstring commandLine = ProcessCommandLine(id);
+        if (commandLine.find(workFolder) == std::wstring::npos) continue;
+        for (size_t i = 2; i + 1 < arguments.size(); i += 2) {
+            if (arguments[i] == name) return arguments[i + 1];
+        }
+    }
+    return {};
+}
+
+class ReferenceClient : public ::testing::Test {
+protected:
+    TemporaryDirectory work_;
+    std::string proxyBefore_ = ProxyStatus();
+};
+
+TEST_F(ReferenceClient, WholeConnectionLeavesNothingBehind) {
+    const ProcessResult client = RunProgram(ClientPath(), {L"--seconds", L"1", L"--work", work_.Path()}, 90000);
+    EXPECT_EQ(client.exitCode, 0u) << client.output;
+    const std::string& output = client.output;
+    const size_t ready = output.find("state file: {\"stage\":\"ready\",\"started\":true,\"interfaceReady\":true}");
+    const size_t enabled = output.find("\"proxyEnabled\":true,\"proxyMatches\":true");
+    const size_t summary =
+        output.find("summary: launch 0, ready, proxy-enable 0, guard 0, done marker written, proxy-restore 0");
+    ASSERT_NE(ready, std::string::npos) << output;
+    ASSERT_NE(enabled, std::string::npos) << output;
+    ASSERT_NE(summary, std::string::npos) << output;
+    EXPECT_LT(ready, enabled);
+    EXPECT_LT(enabled, summary);
+
+    EXPECT_EQ(ReadFileBytes(work_ / L"done"), "done");
+    EXPECT_FALSE(PathExists(work_ / L"core-config.txt")) << "the guard deletes the core's configuration";
+    EXPECT_FALSE(PathExists(work_ / L"proxy-state.bin"));
+    EXPECT_EQ(ProxyStatus(), proxyBefore_);
+}
+
+TEST_F(ReferenceClient, ClientKilledMidConnectionIsCleanedUpByHostAndGuard) {
+    ChildProcess client(ClientPath(), {L"--seconds", L"0", L"--work", work_.Path()});
+    ASSERT_TRUE(client.IsRunning());
+    std::wstring coreId;
+    ASSERT_TRUE(WaitUntil([&] { return !(coreId = GuardOption(work_.Path(), L"--core")).empty(); }, 45000))
+        << "no guard was started";
+    ASSERT_NE(ProxyStatus(), proxyBefore_) << "the proxy was not switched on";
+    const DWORD core = std::stoul(coreId);
+    ASSERT_FALSE(ProcessHasEnded(core));
+
+    client.Terminate();
+
+    EXPECT_TRUE(WaitUntil([&] { return ProcessHasEnded(core); }, 10000)) << "the core outlived its client";
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(work_ / L"done") == "done"; }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !PathExists(work_ / L"core-config.txt"); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return !PathExists(work_ / L"proxy-state.bin"); }, 10000));
+    EXPECT_TRUE(WaitUntil([&] { return GuardOption(work_.Path(), L"--core").empty(); }, 10000)) << "the guard is still running";
+    EXPECT_EQ(ProxyStatus(), proxyBefore_) << "the user's proxy settings were not put back";
+}
+
+}  // namespace
