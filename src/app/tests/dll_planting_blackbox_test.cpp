@@ -3,8 +3,11 @@
 // lets this test plant one and see whether it was loaded.
 #include <gtest/gtest.h>
 
+#include "app/executable_path.h"
 #include "app/win32.h"
+#include "support/file_watch.h"
 #include "support/helper_process.h"
+#include "support/loopback_port.h"
 #include "support/temp_directory.h"
 
 namespace {
@@ -59,6 +62,29 @@ TEST_F(DllOverridePlanting, HelperNeverLoadsThem) {
     const std::wstring helper = folder_ / L"KELDRIX-Network.exe";
     EXPECT_EQ(RunProgram(helper, {L"--network-capabilities"}).exitCode, 0u);
     EXPECT_EQ(RunProgram(helper, {L"--bogus"}).exitCode, 2u);
+    // The proxy verbs use WinINet.
+    TemporaryDirectory proxy;
+    const std::string status = RunProgram(helper, {L"--proxy-status", L"--state", proxy / L"state", L"--port", L"1"}).output;
+    EXPECT_EQ(status.rfind("{\"component\":\"proxy\",\"stage\":\"proxy-status\"", 0), 0u) << status;
+    EXPECT_TRUE(LoadedPlantedDlls().empty());
+}
+
+TEST_F(DllOverridePlanting, HostNeverLoadsThemWhileWaitingForTheAdapter) {
+    // A host beside its core, run until "ready": it has asked IP Helper for the adapters.
+    ASSERT_TRUE(CreateDirectoryW((folder_ / L"router").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileW((DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe").c_str(),
+                          (folder_ / L"router\\sing-box.exe").c_str(), FALSE));
+    TemporaryDirectory run;
+    const std::wstring port = std::to_wstring(FreeLoopbackPort());
+    WriteFileBytes(run / L"config", "listen " + std::string(port.begin(), port.end()) + "\n");
+    ChildProcess host(folder_ / L"KELDRIX-Network.exe",
+                      {L"--host", L"--config", run / L"config", L"--parent", std::to_wstring(GetCurrentProcessId()),
+                       L"--created", std::to_wstring(ProcessCreationTime(GetCurrentProcess())), L"--api", port,
+                       L"--interface", L"lo", L"--state", run / L"state", L"--stop", run / L"stop", L"--done",
+                       run / L"done"});
+    EXPECT_TRUE(WaitUntil([&] { return ReadFileBytes(run / L"state").find("\"ready\"") != std::string::npos; }, 15000));
+    WriteFileBytes(run / L"stop", "");
+    EXPECT_EQ(host.Wait(15000), 0u);
     EXPECT_TRUE(LoadedPlantedDlls().empty());
 }
 
