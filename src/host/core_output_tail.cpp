@@ -14,12 +14,16 @@ void CoreOutputTail::Append(std::string_view bytes) {
 
 void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
     std::array<char, 4096> buffer;
-    for (;;) {
+    // A core that writes as fast as we read would otherwise keep the host here for good,
+    // and it would never again look at the stop marker, the client or the core.
+    size_t budget = kDrainBudgetBytes;
+    while (budget > 0) {
         DWORD available = 0;
         if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
-        const DWORD wanted = std::min<DWORD>(available, buffer.size());
+        const DWORD wanted = static_cast<DWORD>(std::min<size_t>({available, buffer.size(), budget}));
         DWORD read = 0;
         if (!ReadFile(pipe, buffer.data(), wanted, &read, nullptr) || read == 0) return;
         tail.Append(std::string_view(buffer.data(), read));
+        budget -= read;
     }
 }

@@ -19,6 +19,9 @@ private:
     ByteString bytes_;
 };
 
+// The most one DrainPipe takes: far more than a core logs between two polls.
+inline constexpr size_t kDrainBudgetBytes = 1 << 20;
+
 // Moves whatever the pipe holds right now into the tail, never waiting for more:
-// only bytes the pipe reports as available are read.
+// only bytes the pipe reports as available are read, and at most kDrainBudgetBytes.
 void DrainPipe(HANDLE pipe, CoreOutputTail& tail);

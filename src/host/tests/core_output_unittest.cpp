@@ -1,7 +1,9 @@
 // The core's output: the bounded tail, the pipe drain, the error code and the Win32 error.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <map>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -96,6 +98,34 @@ TEST(DrainPipe, ReadsWhatIsLeftAfterTheWriterIsGone) {
     DrainPipe(pipe.readEnd, tail);
     DrainPipe(pipe.readEnd, tail);
     EXPECT_EQ(tail.Bytes(), "last words");
+}
+
+TEST(DrainPipe, ReturnsWhileTheWriterKeepsWriting) {
+    Pipe pipe;
+    std::atomic<bool> stop{false};
+    std::atomic<size_t> written{0};
+    std::thread writer([&] {
+        const std::string chunk(4096, 'x');
+        while (!stop) {
+            pipe.Write(chunk);
+            written += chunk.size();
+        }
+    });
+    while (written < (1u << 16)) Sleep(1);  // the pipe is full and the writer waits for room
+    CoreOutputTail tail;
+    DrainPipe(pipe.readEnd, tail);
+    const size_t writtenWhenDrainReturned = written;
+    stop = true;
+    // Unblock a writer waiting on a full pipe.
+    char buffer[1 << 16];
+    DWORD read = 0;
+    while (PeekNamedPipe(pipe.readEnd, nullptr, 0, nullptr, &read, nullptr) && read > 0) {
+        ReadFile(pipe.readEnd, buffer, sizeof(buffer), &read, nullptr);
+    }
+    writer.join();
+    EXPECT_EQ(tail.Bytes().size(), CoreOutputTail::kCapacity);
+    // The writer is never more than the pipe's room and one chunk ahead of the reads.
+    EXPECT_LE(writtenWhenDrainReturned, kDrainBudgetBytes + (1u << 16) + 4096);
 }
 
 TEST(ClassifyCoreOutput, FirstRuleInTableOrderWinsWhereverItStands) {
