@@ -48,4 +48,10 @@ std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
     return split;
 }
 
+std::vector<std::wstring> SplitArgumentTail(const std::wstring& argumentTail) {
+    std::vector<std::wstring> split = SplitCommandLine(L"\"C:\\program.exe\" " + argumentTail);
+    if (!split.empty()) split.erase(split.begin());
+    return split;
+}
+
 }  // namespace testing_support

@@ -17,4 +17,7 @@ std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
 // The arguments of a command line as CommandLineToArgvW splits them, program name first.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
 
+// The arguments after a program name, as the program would see `argumentTail`.
+std::vector<std::wstring> SplitArgumentTail(const std::wstring& argumentTail);
+
 }  // namespace testing_support

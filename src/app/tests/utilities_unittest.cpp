@@ -6,6 +6,7 @@
 #include "app/ipv6.h"
 #include "app/quote_argument.h"
 #include "app/win32.h"
+#include "support/process_inspection.h"
 
 namespace {
 
@@ -21,16 +22,6 @@ TEST(QuoteArgument, MatchesTheQuotingTable) {
 }
 
 // The system's own splitter must give every quoted value back unchanged.
-std::vector<std::wstring> SplitWithSystem(const std::wstring& tail) {
-    int count = 0;
-    const std::wstring commandLine = L"program.exe " + tail;
-    wchar_t** arguments = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> split;
-    for (int i = 1; i < count; ++i) split.emplace_back(arguments[i]);
-    LocalFree(arguments);
-    return split;
-}
-
 TEST(QuoteArgument, RoundTripsThroughCommandLineToArgvW) {
     std::mt19937 random(20261207);
     const std::wstring alphabet = L"ab \t\\\"\\\"x\x00E9\x4E2D";
@@ -38,7 +29,8 @@ TEST(QuoteArgument, RoundTripsThroughCommandLineToArgvW) {
         std::wstring value;
         const size_t length = random() % 12;
         for (size_t i = 0; i < length; ++i) value.push_back(alphabet[random() % alphabet.size()]);
-        const std::vector<std::wstring> split = SplitWithSystem(QuoteArgument(value) + L" " + QuoteArgument(L"next"));
+        const std::vector<std::wstring> split =
+            testing_support::SplitArgumentTail(QuoteArgument(value) + L" " + QuoteArgument(L"next"));
         ASSERT_EQ(split.size(), 2u) << "round " << round;
         ASSERT_EQ(split[0], value) << "round " << round;
         ASSERT_EQ(split[1], L"next");

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "app/win32.h"
+#include "support/process_inspection.h"
 #include "launch/host_parameters.h"
 
 namespace {
@@ -39,16 +40,6 @@ TEST(FormatCreationTime, PlainUnsignedDecimal) {
 }
 
 // Whatever the client passed must reach the host as the same options.
-std::vector<std::wstring> Split(const std::wstring& parameters) {
-    int count = 0;
-    const std::wstring commandLine = L"\"C:\\helper\\KELDRIX-Network.exe\" " + parameters;
-    wchar_t** arguments = CommandLineToArgvW(commandLine.c_str(), &count);
-    std::vector<std::wstring> split;
-    for (int i = 1; i < count; ++i) split.emplace_back(arguments[i]);
-    LocalFree(arguments);
-    return split;
-}
-
 TEST(BuildHostParameters, HostSplitsBackTheSameOptions) {
     std::mt19937 random(4242);
     const std::wstring alphabet = L"-a \t\"\\x\x00E9";
@@ -62,7 +53,7 @@ TEST(BuildHostParameters, HostSplitsBackTheSameOptions) {
             if (round % 7 == 0 && i == 0) name.clear();
             options.Set(name, value);
         }
-        const std::vector<std::wstring> split = Split(BuildHostParameters(options));
+        const std::vector<std::wstring> split = testing_support::SplitArgumentTail(BuildHostParameters(options));
         ASSERT_FALSE(split.empty());
         EXPECT_EQ(split[0], L"--host");
         std::map<std::wstring, std::wstring> received;
