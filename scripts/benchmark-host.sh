@@ -8,5 +8,5 @@ sh scripts/install-dependencies.sh
 cmake --preset mingw >/dev/null
 cmake --build --preset mingw >/dev/null
 trap 'build/mingw/wine-run.sh --stop' EXIT
-build/mingw/wine-run.sh wineboot.exe --init >/dev/null 2>&1
+build/mingw/wine-run.sh --start
 build/mingw/wine-run.sh build/mingw/benchmarks/keldrix-host-benchmark.exe "$@"
