@@ -3,6 +3,7 @@
 // what it restores and deletes, and what it leaves alone when it cannot or must not act.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 #include <set>
@@ -122,7 +123,8 @@ protected:
 
     // "--proxy-enable" as the client runs it: the snapshot on disk, the local proxy in force.
     void EnableProxy() {
-        ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+        const ProcessResult enabled = Enable(L"8080");
+        ASSERT_EQ(enabled.exitCode, 0u) << enabled.output;
         snapshot_ = ReadFileBytes(state_);
         ASSERT_EQ(DecodeProxySnapshot(snapshot_).appliedProxyServer, kLocalProxy);
         enabledSettings_ = standIn_.Settings();
@@ -273,6 +275,26 @@ TEST_F(Guard, UnusableProxyStateFileDoesNotStopTheDeletion) {
         }
         EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
         EXPECT_TRUE(SetCalls().empty());
+    }
+}
+
+TEST_F(Guard, ConfigurationMissingOrNotNamedStillLetsTheRestoreRun) {
+    for (const bool named : {true, false}) {
+        SCOPED_TRACE(named ? "--config names no file" : "no --config");
+        EnableProxy();
+        const auto core = StartCore();
+        std::vector<std::wstring> arguments = GuardArguments(EndedProcessId(), core->Id(), kLocalProxy);
+        const auto config = std::find(arguments.begin(), arguments.end(), L"--config");
+        if (named) {
+            config[1] = directory_ / L"no such config.json";
+        } else {
+            arguments.erase(config, config + 2);
+        }
+        const ProcessResult result = RunHelper(arguments, kPromptly);
+        EXPECT_EQ(result.exitCode, 0u);
+        EXPECT_EQ(core->Wait(kPromptly), 0u);
+        ExpectUserSettingsBack();
+        EXPECT_TRUE(PathExists(config_));
     }
 }
 
