@@ -81,12 +81,13 @@ protected:
         WriteFileBytes(clientScript_, "");
     }
 
-    std::unique_ptr<ChildProcess> StartCore() const {
-        return std::make_unique<ChildProcess>(StandInCorePath(), std::vector<std::wstring>{L"run", L"-c", config_});
-    }
-    std::unique_ptr<ChildProcess> StartClient() const {
-        return std::make_unique<ChildProcess>(StandInCorePath(),
-                                              std::vector<std::wstring>{L"run", L"-c", clientScript_});
+    std::unique_ptr<ChildProcess> StartCore() const { return StartStandIn(config_); }
+    std::unique_ptr<ChildProcess> StartClient() const { return StartStandIn(clientScript_); }
+
+    static std::unique_ptr<ChildProcess> StartStandIn(const std::wstring& script) {
+        auto process = std::make_unique<ChildProcess>(StandInCorePath(), std::vector<std::wstring>{L"run", L"-c", script});
+        EXPECT_NE(process->Handle(), nullptr) << "the stand-in core did not start";
+        return process;
     }
 
     // The id of a process that has run and ended and can no longer be opened. Wine keeps an
@@ -96,9 +97,9 @@ protected:
         WriteFileBytes(script, "exit 0\n");
         DWORD id = 0;
         {
-            ChildProcess process(StandInCorePath(), {L"run", L"-c", script});
-            EXPECT_EQ(process.Wait(kPromptly), 0u);
-            id = process.Id();
+            const auto process = StartStandIn(script);
+            EXPECT_EQ(process->Wait(kPromptly), 0u);
+            id = process->Id();
         }
         const bool unopenable = WaitUntil(
             [id] {
@@ -124,7 +125,7 @@ protected:
     // "--proxy-enable" as the client runs it: the snapshot on disk, the local proxy in force.
     void EnableProxy() {
         const ProcessResult enabled = Enable(L"8080");
-        ASSERT_EQ(enabled.exitCode, 0u) << enabled.output;
+        ASSERT_EQ(enabled.exitCode, 0u) << "output: " << enabled.output << (enabled.timedOut ? " (not started or timed out)" : "");
         snapshot_ = ReadFileBytes(state_);
         ASSERT_EQ(DecodeProxySnapshot(snapshot_).appliedProxyServer, kLocalProxy);
         enabledSettings_ = standIn_.Settings();
@@ -150,7 +151,7 @@ protected:
 };
 
 TEST_F(Guard, ClientEndingFirstEndsTheCoreWithCode0ThenRestoresAndDeletes) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const auto client = StartClient();
     const auto core = StartCore();
     ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
@@ -174,7 +175,7 @@ TEST_F(Guard, ClientEndingFirstEndsTheCoreWithCode0ThenRestoresAndDeletes) {
 }
 
 TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const std::wstring coreMayExit = directory_ / L"core may exit";
     WriteFileBytes(config_, ScriptLine("wait-for", coreMayExit) + "exit 3\n");
     const auto client = StartClient();
@@ -185,6 +186,7 @@ TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
     Sleep(kSettleTime);
     ASSERT_TRUE(guard.IsRunning()) << "the guard returned while the client and the core still ran";
     EXPECT_TRUE(PathExists(config_));
+    ExpectProxyLeftEnabled();
 
     WriteFileBytes(coreMayExit, "");
     EXPECT_EQ(core->Wait(kPromptly), 3u);
@@ -195,7 +197,7 @@ TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
 }
 
 TEST_F(Guard, ClientAlreadyGoneEndsTheCoreWithoutWaiting) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const DWORD client = EndedProcessId();
     const auto core = StartCore();
     // No expected proxy: the restore then does not compare the saved one.
@@ -209,7 +211,7 @@ TEST_F(Guard, ClientAlreadyGoneEndsTheCoreWithoutWaiting) {
 }
 
 TEST_F(Guard, CoreAlreadyGoneExits1AndTouchesNothing) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const auto client = StartClient();
     const DWORD core = EndedProcessId();
     const ProcessResult result = RunHelper(GuardArguments(client->Id(), core, kLocalProxy), kPromptly);
@@ -221,7 +223,7 @@ TEST_F(Guard, CoreAlreadyGoneExits1AndTouchesNothing) {
 }
 
 TEST_F(Guard, NoProxyStateFileSkipsOnlyTheRestore) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     // Were a restore tried on the empty path, it would wait for this mutex far longer than kPromptly.
     const HeldMutex emptyPathMutex(ProxyMutexName(L""));
     ASSERT_TRUE(emptyPathMutex.Held());
@@ -281,7 +283,7 @@ TEST_F(Guard, UnusableProxyStateFileDoesNotStopTheDeletion) {
 TEST_F(Guard, ConfigurationMissingOrNotNamedStillLetsTheRestoreRun) {
     for (const bool named : {true, false}) {
         SCOPED_TRACE(named ? "--config names no file" : "no --config");
-        EnableProxy();
+        ASSERT_NO_FATAL_FAILURE(EnableProxy());
         const auto core = StartCore();
         std::vector<std::wstring> arguments = GuardArguments(EndedProcessId(), core->Id(), kLocalProxy);
         const auto config = std::find(arguments.begin(), arguments.end(), L"--config");
@@ -299,7 +301,7 @@ TEST_F(Guard, ConfigurationMissingOrNotNamedStillLetsTheRestoreRun) {
 }
 
 TEST_F(Guard, ExpectedProxyOtherThanTheSavedOneLeavesSettingsAndSnapshot) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const auto core = StartCore();
     const ProcessResult result =
         RunHelper(GuardArguments(EndedProcessId(), core->Id(), L"127.0.0.1:9090"), kPromptly);
@@ -310,7 +312,7 @@ TEST_F(Guard, ExpectedProxyOtherThanTheSavedOneLeavesSettingsAndSnapshot) {
 }
 
 TEST_F(Guard, ProcessIdThatDoesNotConvertEndsInTheFailureHandlerAndTouchesNothing) {
-    EnableProxy();
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const auto client = StartClient();
     const auto core = StartCore();
     const std::wstring clientId = std::to_wstring(client->Id());
