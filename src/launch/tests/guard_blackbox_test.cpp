@@ -85,7 +85,8 @@ protected:
     std::unique_ptr<ChildProcess> StartClient() const { return StartStandIn(clientScript_); }
 
     static std::unique_ptr<ChildProcess> StartStandIn(const std::wstring& script) {
-        auto process = std::make_unique<ChildProcess>(StandInCorePath(), std::vector<std::wstring>{L"run", L"-c", script});
+        const std::vector<std::wstring> arguments = {L"run", L"-c", script};
+        auto process = std::make_unique<ChildProcess>(StandInCorePath(), arguments);
         EXPECT_NE(process->Handle(), nullptr) << "the stand-in core did not start";
         return process;
     }
@@ -125,7 +126,8 @@ protected:
     // "--proxy-enable" as the client runs it: the snapshot on disk, the local proxy in force.
     void EnableProxy() {
         const ProcessResult enabled = Enable(L"8080");
-        ASSERT_EQ(enabled.exitCode, 0u) << "output: " << enabled.output << (enabled.timedOut ? " (not started or timed out)" : "");
+        ASSERT_EQ(enabled.exitCode, 0u) << "output: " << enabled.output
+                                        << (enabled.timedOut ? " (not started, or timed out)" : "");
         snapshot_ = ReadFileBytes(state_);
         ASSERT_EQ(DecodeProxySnapshot(snapshot_).appliedProxyServer, kLocalProxy);
         enabledSettings_ = standIn_.Settings();
