@@ -25,9 +25,12 @@ void CleanUp(OptionMap& options) {
 }  // namespace
 
 uint32_t RunGuard(OptionMap& options) {
-    const HANDLE client =
-        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, ParseUnsigned32(options.Get(L"--parent")));
-    const HANDLE core = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, ParseUnsigned32(options.Get(L"--core")));
+    // Both ids are converted before either process is opened: a "--core" that does not convert
+    // must not leave the client's handle behind.
+    const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));
+    const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
+    const HANDLE client = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId);
+    const HANDLE core = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId);
     if (core == nullptr) {
         if (client != nullptr) CloseHandle(client);
         return kCoreNotOpened;

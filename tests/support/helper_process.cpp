@@ -35,6 +35,22 @@ void DrainAvailable(HANDLE pipe, std::string& output) {
 
 }  // namespace
 
+bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, bool inheritHandles,
+                       STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+    constexpr int kAttempts = 3;
+    for (int attempt = 1;; ++attempt) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, 0, nullptr, nullptr,
+                           &startup, &info)) {
+            return true;
+        }
+        const DWORD error = GetLastError();
+        if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {
+            SetLastError(error);
+            return false;
+        }
+    }
+}
+
 ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& argumentTail, DWORD timeoutMilliseconds) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
@@ -56,8 +72,7 @@ ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& arg
     std::wstring commandLine = QuoteArgument(program);
     if (!argumentTail.empty()) commandLine += L" " + argumentTail;
     PROCESS_INFORMATION info{};
-    const BOOL started = CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        nullptr, &startup, &info);
+    const bool started = CreateTestProcess(program, commandLine, true, startup, info);
     const DWORD startError = GetLastError();
     CloseHandle(writeEnd);
     if (!started) {
@@ -129,8 +144,7 @@ ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::w
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                       &info)) {
+    if (CreateTestProcess(program, commandLine, false, startup, info)) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         id_ = info.dwProcessId;

@@ -21,8 +21,7 @@ BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments)
     startup.hStdError = output;
     std::wstring commandLine = QuoteArgument(HelperPath()) + L" " + JoinArguments(arguments);
     PROCESS_INFORMATION info{};
-    if (CreateProcessW(HelperPath().c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                       &startup, &info)) {
+    if (CreateTestProcess(HelperPath(), commandLine, true, startup, info)) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
     }
