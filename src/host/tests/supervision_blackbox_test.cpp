@@ -64,7 +64,7 @@ TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
     connection.WriteCoreScript(ReadyingScript(connection));
 
     ChildProcess host(HelperPath(), connection.HostArguments());
-    ASSERT_TRUE(WaitForReadyRecord(connection));
+    ASSERT_TRUE(WaitForReadyRecord(connection)) << "state file: " << ReadFileBytes(connection.state);
     const DWORD coreId = connection.CoreProcessId();
     const DWORD childId = connection.CoreChildProcessId();
     EXPECT_FALSE(ProcessHasEnded(coreId));
@@ -101,7 +101,7 @@ TEST(HostCoreExit, CoreEndingAfterReadyIsACoreExit) {
                                std::to_string(connection.apiPort) + "\n" + HostConnection::Line("wait-for", go) +
                                "stderr ERROR start service: starting tun stack: gone\nexit 7\n");
     ChildProcess host(HelperPath(), connection.HostArguments());
-    ASSERT_TRUE(WaitForReadyRecord(connection));
+    ASSERT_TRUE(WaitForReadyRecord(connection)) << "state file: " << ReadFileBytes(connection.state);
     WriteFileBytes(go, "");
     EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
     EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("core-exit", "TUN_STACK_ERROR", 0, 7));
