@@ -5,7 +5,7 @@
 #include "app/executable_path.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
-#include "support/process_inspection.h"
+#include "support/running_processes.h"
 #include "support/temp_directory.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "app/ipv6.h"
 #include "app/quote_argument.h"
 #include "app/win32.h"
-#include "support/process_inspection.h"
+#include "support/running_processes.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <random>
 
 #include "app/win32.h"
-#include "support/process_inspection.h"
+#include "support/running_processes.h"
 #include "launch/host_parameters.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
-#include "support/process_inspection.h"
+#include "support/running_processes.h"
 #include "support/temp_directory.h"
 
 namespace {

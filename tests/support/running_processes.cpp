@@ -1,4 +1,4 @@
-#include "support/process_inspection.h"
+#include "support/running_processes.h"
 
 #include <tlhelp32.h>
 #include <winternl.h>
