@@ -11,6 +11,16 @@ std::wstring TestProgramDirectory() { return DirectoryOf(GetExecutablePath()); }
 
 std::wstring HelperPath() { return DirectoryOf(TestProgramDirectory()) + L"\\KELDRIX-Network.exe"; }
 
+STARTUPINFOW StartupWritingTo(HANDLE output) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = INVALID_HANDLE_VALUE;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    return startup;
+}
+
 std::wstring JoinArguments(const std::vector<std::wstring>& arguments) {
     std::wstring joined;
     for (const std::wstring& argument : arguments) {
@@ -63,12 +73,7 @@ ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& arg
     }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = writeEnd;
-    startup.hStdError = writeEnd;
+    STARTUPINFOW startup = StartupWritingTo(writeEnd);
     std::wstring commandLine = QuoteArgument(program);
     if (!argumentTail.empty()) commandLine += L" " + argumentTail;
     PROCESS_INFORMATION info{};

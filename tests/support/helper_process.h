@@ -19,6 +19,10 @@ struct ProcessResult {
 std::wstring TestProgramDirectory();
 std::wstring HelperPath();
 
+// Startup information for a child whose standard output and error go to `output`
+// (inheritable) and whose standard input is none.
+STARTUPINFOW StartupWritingTo(HANDLE output);
+
 // Quotes each argument so that the child's CommandLineToArgvW reads it back unchanged.
 std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 

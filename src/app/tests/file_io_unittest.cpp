@@ -5,6 +5,7 @@
 #include "app/win32.h"
 #include "app/win32_error.h"
 #include "support/temp_directory.h"
+#include "support/thrown_error.h"
 
 namespace {
 
@@ -14,12 +15,7 @@ using testing_support::TemporaryDirectory;
 using testing_support::WriteFileBytes;
 
 DWORD ReadFailure(const std::wstring& path) {
-    try {
-        ReadWholeFile(path);
-    } catch (Win32Error error) {
-        return error;
-    }
-    return 0;
+    return testing_support::ThrownError([&] { ReadWholeFile(path); }).value_or(0);
 }
 
 TEST(WriteFileAtomically, ReplacesTheWholeContentAndLeavesNoTemporaryFile) {

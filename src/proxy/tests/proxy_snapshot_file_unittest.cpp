@@ -1,12 +1,12 @@
 // The snapshot file and the proxy mutex against real files and kernel objects under Wine.
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "app/win32_error.h"
+#include "support/thrown_error.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot_file.h"
 #include "support/temp_directory.h"
@@ -14,15 +14,6 @@
 namespace {
 
 using namespace testing_support;
-
-std::optional<Win32Error> ThrownError(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (Win32Error code) {
-        return code;
-    }
-    return std::nullopt;
-}
 
 const ProxySnapshot kSnapshot{0x8000000D, L"127.0.0.1:8080", L"proxy:3128", L"<local>", L"http://pac/\x00E9"};
 

@@ -1,22 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <optional>
 #include <random>
 
 #include "app/win32_error.h"
+#include "support/thrown_error.h"
 #include "proxy/proxy_snapshot.h"
 
 namespace {
 
-std::optional<Win32Error> ThrownError(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (Win32Error code) {
-        return code;
-    }
-    return std::nullopt;
-}
+using testing_support::ThrownError;
 
 std::optional<Win32Error> DecodeError(const ByteString& bytes) {
     return ThrownError([&] { DecodeProxySnapshot(bytes); });

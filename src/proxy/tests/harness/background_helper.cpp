@@ -13,12 +13,7 @@ BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments)
     const HANDLE output = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                       &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (output == INVALID_HANDLE_VALUE) return;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = INVALID_HANDLE_VALUE;
-    startup.hStdOutput = output;
-    startup.hStdError = output;
+    STARTUPINFOW startup = StartupWritingTo(output);
     std::wstring commandLine = QuoteArgument(HelperPath()) + L" " + JoinArguments(arguments);
     PROCESS_INFORMATION info{};
     if (CreateTestProcess(HelperPath(), commandLine, true, startup, info)) {
