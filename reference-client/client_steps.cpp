@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "core_config.h"
 #include "core_finder.h"
 #include "helper_runner.h"

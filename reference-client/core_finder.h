@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // The host does not report the core's process id. A client finds it as the process whose
 // image is the helper's router\sing-box.exe and that started after the launch; returns 0

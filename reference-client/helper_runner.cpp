@@ -1,6 +1,6 @@
 #include "helper_runner.h"
 
-#include "app/quote_argument.h"
+#include "base/quote_argument.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "client_steps.h"
 #include "status_record.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 bool ReadFileBriefly(const std::wstring& path, std::string& content) {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,

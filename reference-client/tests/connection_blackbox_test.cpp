@@ -2,7 +2,7 @@
 // core and Wine's own WinINet: what a real client and its user end up with.
 #include <gtest/gtest.h>
 
-#include "app/executable_path.h"
+#include "base/executable_path.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/running_processes.h"

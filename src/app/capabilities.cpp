@@ -1,7 +1,7 @@
 #include "app/capabilities.h"
 
-#include "app/ipv6.h"
-#include "app/standard_output.h"
+#include "base/ipv6.h"
+#include "base/standard_output.h"
 
 ByteString BuildCapabilitiesReport(bool ipv6Disabled) {
     return ByteString("{\"ipv6Disabled\":") + (ipv6Disabled ? "true" : "false") + "}";

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // {"ipv6Disabled":true} or {"ipv6Disabled":false}, with no line end.
 ByteString BuildCapabilitiesReport(bool ipv6Disabled);

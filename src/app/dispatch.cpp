@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/capabilities.h"
-#include "app/win32.h"
+#include "base/win32.h"
 #include "host/core_host.h"
 #include "launch/guard.h"
 #include "launch/launcher.h"

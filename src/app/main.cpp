@@ -1,6 +1,6 @@
 #include "app/dispatch.h"
-#include "app/system_library.h"
-#include "app/win32.h"
+#include "base/system_library.h"
+#include "base/win32.h"
 
 // GUI subsystem, so no console window appears; the command line comes from GetCommandLineW.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {

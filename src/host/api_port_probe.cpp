@@ -1,4 +1,4 @@
-#include "app/number_conversion.h"
+#include "base/number_conversion.h"
 #include "host/readiness_probes.h"
 
 namespace {

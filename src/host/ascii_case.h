@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Folds A to Z to a to z and leaves every other byte alone, UTF-8 sequences included.
 inline void LowerAsciiInPlace(ByteString& text) {

@@ -1,7 +1,7 @@
 #include "host/core_host.h"
 
-#include "app/executable_path.h"
-#include "app/number_conversion.h"
+#include "base/executable_path.h"
+#include "base/number_conversion.h"
 #include "host/core_launch_plan.h"
 #include "host/core_supervision.h"
 #include "host/host_session.h"

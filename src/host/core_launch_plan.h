@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Where the core lives and how it is started: "router\sing-box.exe" under the helper's
 // directory, in that "router" folder, with "run -c" and the configuration path.

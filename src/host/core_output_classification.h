@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The error code for a core that ended: the code of the first rule (in the fixed rule
 // order, not by position in the text) whose phrase occurs in the output, letter case

@@ -3,8 +3,8 @@
 #include <cstddef>
 #include <string_view>
 
-#include "app/text.h"
-#include "app/win32.h"
+#include "base/text.h"
+#include "base/win32.h"
 
 // The last bytes the core wrote to its standard output and standard error (one pipe,
 // interleaved), stored as written. Older bytes drop off the front.

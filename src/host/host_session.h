@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string_view>
 
-#include "app/option_map.h"
-#include "app/unique_handle.h"
+#include "base/option_map.h"
+#include "base/unique_handle.h"
 
 // What the host holds from its first check to its end: the options and its own handles,
 // none of them inheritable except the pipe's write end, which only the core gets.

@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "app/system_library.h"
+#include "base/system_library.h"
 #include "host/readiness_probes.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/text.h"
-#include "app/win32.h"
+#include "base/text.h"
+#include "base/win32.h"
 
 // The host's yes-or-no checks. Each reads its input anew on every call and keeps nothing;
 // a probe that fails answers no, except as noted.

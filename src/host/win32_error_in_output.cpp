@@ -1,6 +1,6 @@
 #include "host/win32_error_in_output.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "host/ascii_case.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Win32 errors whose system message texts are looked for in a failed core's output,
 // in the order they are tried.

@@ -1,7 +1,7 @@
 #include "launch/guard.h"
 
-#include "app/number_conversion.h"
-#include "app/win32.h"
+#include "base/number_conversion.h"
+#include "base/win32.h"
 #include "proxy/proxy_restore.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/option_map.h"
+#include "base/option_map.h"
 
 // The "--guard" verb: waits for the client ("--parent") or the core ("--core") to end,
 // ends the core if the client went first, then restores the proxy from "--state" and

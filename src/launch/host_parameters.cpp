@@ -1,6 +1,6 @@
 #include "launch/host_parameters.h"
 
-#include "app/quote_argument.h"
+#include "base/quote_argument.h"
 
 namespace {
 

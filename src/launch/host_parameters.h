@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/option_map.h"
-#include "app/text.h"
+#include "base/option_map.h"
+#include "base/text.h"
 
 // The creation time as the host compares it: unsigned decimal, no leading zeros.
 WideString FormatCreationTime(uint64_t creationTime);

@@ -1,8 +1,8 @@
 #include "launch/launcher.h"
 
-#include "app/executable_path.h"
-#include "app/number_conversion.h"
-#include "app/win32.h"
+#include "base/executable_path.h"
+#include "base/number_conversion.h"
+#include "base/win32.h"
 #include "launch/host_parameters.h"
 
 namespace {

@@ -1,9 +1,9 @@
 #include "proxy/proxy_command.h"
 
-#include "app/number_conversion.h"
-#include "app/standard_output.h"
-#include "app/win32.h"
-#include "app/win32_error.h"
+#include "base/number_conversion.h"
+#include "base/standard_output.h"
+#include "base/win32.h"
+#include "base/win32_error.h"
 #include "proxy/proxy_lines.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_restore.h"

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/option_map.h"
-#include "app/text.h"
+#include "base/option_map.h"
+#include "base/text.h"
 #include "proxy/proxy_settings.h"
 
 // What "--proxy-enable" applies: the local proxy for everything but local addresses.

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/text.h"
-#include "app/win32_error.h"
+#include "base/text.h"
+#include "base/win32_error.h"
 
 // What the status line says about the current settings.
 struct ProxyStatusWords {

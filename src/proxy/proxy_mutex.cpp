@@ -1,6 +1,6 @@
 #include "proxy/proxy_mutex.h"
 
-#include "app/win32_error.h"
+#include "base/win32_error.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstdint>
 
-#include "app/text.h"
-#include "app/win32.h"
+#include "base/text.h"
+#include "base/win32.h"
 
 // FNV-1a over the path's UTF-16 units as written (no case folding or normalisation),
 // from the start value 0x14650fb0739d0383.

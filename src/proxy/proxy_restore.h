@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The flags a restore applies: the saved ones, or with bit 31 set in them, the saved ones
 // without bit 31 and with the current auto-detect bit added.

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "app/system_library.h"
-#include "app/win32.h"
-#include "app/win32_error.h"
+#include "base/system_library.h"
+#include "base/win32.h"
+#include "base/win32_error.h"
 
 #include <wininet.h>
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Bits of ProxySettings::flags; any other bit is carried unchanged.
 inline constexpr uint32_t kProxyTypeDirect = 1;

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The user's settings from before "--proxy-enable", and the proxy server it put in their place.
 struct ProxySnapshot {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 #include "proxy/proxy_snapshot.h"
 
 // Writes the snapshot atomically and reads it back. Throws Win32Error: 13 from encoding

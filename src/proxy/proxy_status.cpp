@@ -1,6 +1,6 @@
 #include "proxy/proxy_status.h"
 
-#include "app/standard_output.h"
+#include "base/standard_output.h"
 
 WideString LocalProxyAddress(uint32_t port) { return L"127.0.0.1:" + std::to_wstring(port); }
 

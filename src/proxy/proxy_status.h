@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 #include "proxy/proxy_lines.h"
 #include "proxy/proxy_settings.h"
 

@@ -1,5 +1,5 @@
 #include "status/done_marker.h"
 
-#include "app/file_io.h"
+#include "base/file_io.h"
 
 void WriteDoneMarker(const WideString& donePath) { WriteFileAtomically(donePath, kDoneMarkerContent); }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The four bytes "done" that tell the client the host has finished.
 inline constexpr char kDoneMarkerContent[] = "done";

@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/file_io.h"
-#include "app/ipv6.h"
+#include "base/file_io.h"
+#include "base/ipv6.h"
 
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled) {
     ByteString event = "{\"stage\":\"";

@@ -4,7 +4,7 @@
 #include <optional>
 #include <string_view>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The failure group of a status record; a record without one is a progress or ready record.
 struct StatusFailure {

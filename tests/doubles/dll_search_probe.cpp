@@ -1,7 +1,7 @@
 // Loads each DLL named on its command line by the ordinary search order (the program's
 // own folder first) and exits with the number that failed to load. Tests use it to show
 // that a DLL planted in a folder is found there unless the loader is told otherwise.
-#include "app/win32.h"
+#include "base/win32.h"
 
 int wmain(int argc, wchar_t** argv) {
     int failed = 0;

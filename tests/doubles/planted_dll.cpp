@@ -1,6 +1,6 @@
 // A DLL planted beside a program under a system DLL's name. When anything loads it,
 // it leaves "<its own path>.loaded" beside itself, so a test can tell that it was loaded.
-#include "app/win32.h"
+#include "base/win32.h"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
     if (reason != DLL_PROCESS_ATTACH) return TRUE;

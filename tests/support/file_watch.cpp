@@ -1,6 +1,6 @@
 #include "support/file_watch.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 namespace testing_support {
 

@@ -1,7 +1,7 @@
 #include "support/helper_process.h"
 
-#include "app/executable_path.h"
-#include "app/quote_argument.h"
+#include "base/executable_path.h"
+#include "base/quote_argument.h"
 
 #include <tlhelp32.h>
 

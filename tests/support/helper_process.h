@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 namespace testing_support {
 

@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 namespace testing_support {
 

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <stdexcept>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 namespace testing_support {
 

@@ -1,7 +1,7 @@
 // "--network-capabilities" against the test prefix's real registry.
 #include <gtest/gtest.h>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 

@@ -3,8 +3,8 @@
 #include <stdexcept>
 
 #include "app/dispatch.h"
-#include "app/number_conversion.h"
-#include "app/option_map.h"
+#include "base/number_conversion.h"
+#include "base/option_map.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 // lets this test plant one and see whether it was loaded.
 #include <gtest/gtest.h>
 
-#include "app/executable_path.h"
-#include "app/win32.h"
+#include "base/executable_path.h"
+#include "base/win32.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"

@@ -4,7 +4,7 @@
 #include <set>
 #include <string>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "support/helper_process.h"
 
 namespace {

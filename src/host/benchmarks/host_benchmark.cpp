@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "app/executable_path.h"
-#include "app/file_io.h"
-#include "app/quote_argument.h"
-#include "app/win32.h"
+#include "base/executable_path.h"
+#include "base/file_io.h"
+#include "base/quote_argument.h"
+#include "base/win32.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // the client check, an early stop, the core's start and what the core is given.
 #include <gtest/gtest.h>
 
-#include "app/executable_path.h"
+#include "base/executable_path.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "host/core_output_classification.h"
 #include "host/core_output_tail.h"
 #include "host/win32_error_in_output.h"

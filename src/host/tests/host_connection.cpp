@@ -2,8 +2,8 @@
 
 #include <cctype>
 
-#include "app/executable_path.h"
-#include "app/ipv6.h"
+#include "base/executable_path.h"
+#include "base/ipv6.h"
 #include "support/file_watch.h"
 #include "support/loopback_port.h"
 

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "app/executable_path.h"
+#include "base/executable_path.h"
 #include "host/interface_probe.h"
 #include "host/readiness_probes.h"
 #include "support/helper_process.h"

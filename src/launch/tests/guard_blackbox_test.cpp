@@ -8,7 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "app/executable_path.h"
+#include "base/executable_path.h"
 #include "harness/proxy_fixture.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"

@@ -2,7 +2,7 @@
 
 #include <random>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "support/running_processes.h"
 #include "launch/host_parameters.h"
 

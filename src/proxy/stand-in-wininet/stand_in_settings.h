@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/text.h"
+#include "base/text.h"
 
 struct StandInSettings {
     uint32_t flags = 1;  // PROXY_TYPE_DIRECT, what a fresh profile holds

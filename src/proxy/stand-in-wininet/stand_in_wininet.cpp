@@ -12,7 +12,7 @@
 #include <map>
 #include <optional>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "proxy/stand-in-wininet/stand_in_settings.h"
 
 #include <wininet.h>

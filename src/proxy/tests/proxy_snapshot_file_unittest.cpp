@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <thread>
 
-#include "app/win32_error.h"
+#include "base/win32_error.h"
 #include "support/thrown_error.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot_file.h"

@@ -3,7 +3,7 @@
 #include <optional>
 #include <random>
 
-#include "app/win32_error.h"
+#include "base/win32_error.h"
 #include "support/thrown_error.h"
 #include "proxy/proxy_snapshot.h"
 

@@ -11,7 +11,7 @@
 #include "support/file_watch.h"
 
 // clang-format off
-#include "app/win32.h"
+#include "base/win32.h"
 #include <iphlpapi.h>
 // clang-format on
 

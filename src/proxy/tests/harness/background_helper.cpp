@@ -1,6 +1,6 @@
 #include "harness/background_helper.h"
 
-#include "app/quote_argument.h"
+#include "base/quote_argument.h"
 #include "support/helper_process.h"
 
 namespace proxy_testing {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "support/temp_directory.h"
 
 namespace proxy_testing {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 #include "proxy/stand-in-wininet/stand_in_settings.h"
 #include "support/temp_directory.h"
 

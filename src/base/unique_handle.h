@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // Owns one kernel handle and closes it when it goes out of scope.
 // `Invalid` is the value that means "no handle" for the API that produced it.

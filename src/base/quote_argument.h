@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Quotes one value so that CommandLineToArgvW reads it back unchanged.
 // Every value is quoted, even one without blanks; empty becomes "".

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Writes the bytes to standard output with one WriteFile; a failed write is ignored.
 void WriteStandardOutput(const ByteString& bytes);

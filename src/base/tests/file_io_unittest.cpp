@@ -1,9 +1,9 @@
 // WriteFileAtomically and ReadWholeFile against real files of the Wine prefix.
 #include <gtest/gtest.h>
 
-#include "app/file_io.h"
-#include "app/win32.h"
-#include "app/win32_error.h"
+#include "base/file_io.h"
+#include "base/win32.h"
+#include "base/win32_error.h"
 #include "support/temp_directory.h"
 #include "support/thrown_error.h"
 

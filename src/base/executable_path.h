@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Full path of the running executable; empty when the system cannot tell.
 WideString GetExecutablePath();

@@ -2,10 +2,10 @@
 
 #include <random>
 
-#include "app/executable_path.h"
-#include "app/ipv6.h"
-#include "app/quote_argument.h"
-#include "app/win32.h"
+#include "base/executable_path.h"
+#include "base/ipv6.h"
+#include "base/quote_argument.h"
+#include "base/win32.h"
 #include "support/running_processes.h"
 
 namespace {

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/win32.h"
-#include "app/win32_error.h"
+#include "base/win32.h"
+#include "base/win32_error.h"
 
 // The host runs elevated from a folder the user may write to, so no DLL may be found
 // there. Called first thing: later loads, ours and the system's, search System32 only.

@@ -1,4 +1,4 @@
-#include "app/system_library.h"
+#include "base/system_library.h"
 
 void RestrictDllSearchToSystem32() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // The largest file that ReadWholeFile accepts.
 inline constexpr size_t kMaxWholeFileBytes = 65536;

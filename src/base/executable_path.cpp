@@ -1,8 +1,8 @@
-#include "app/executable_path.h"
+#include "base/executable_path.h"
 
 #include <vector>
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 WideString GetExecutablePath() {
     constexpr DWORD bufferUnits = 32768;

@@ -1,8 +1,8 @@
-#include "app/file_io.h"
+#include "base/file_io.h"
 
-#include "app/unique_handle.h"
-#include "app/win32.h"
-#include "app/win32_error.h"
+#include "base/unique_handle.h"
+#include "base/win32.h"
+#include "base/win32_error.h"
 
 void WriteFileAtomically(const WideString& path, const ByteString& content) {
     const WideString temporaryPath = path + L".tmp";

@@ -1,6 +1,6 @@
-#include "app/standard_output.h"
+#include "base/standard_output.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 void WriteStandardOutput(const ByteString& bytes) {
     DWORD written = 0;

@@ -1,4 +1,4 @@
-#include "app/quote_argument.h"
+#include "base/quote_argument.h"
 
 WideString QuoteArgument(const WideString& value) {
     WideString quoted = L"\"";

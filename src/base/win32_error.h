@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 // A Windows error code, thrown by value by the file and proxy routines.
 // Throw it as `throw Win32Error{code}`: the ERROR_* constants are `long` under

@@ -3,7 +3,7 @@
 #include <map>
 #include <vector>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Options from the command line: name (with its leading "--", as written) to value,
 // ordered by UTF-16 code unit. An absent option reads as empty.

@@ -1,6 +1,6 @@
-#include "app/ipv6.h"
+#include "base/ipv6.h"
 
-#include "app/win32.h"
+#include "base/win32.h"
 
 bool IsIpv6Disabled() {
     DWORD value = 0;

@@ -1,4 +1,4 @@
-#include "app/option_map.h"
+#include "base/option_map.h"
 
 const WideString& OptionMap::Get(const WideString& name) { return entries_[name]; }
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "app/text.h"
+#include "base/text.h"
 
 // Decimal conversion with the rules of wcstoul/wcstoull in base 10: leading white space
 // skipped, one optional sign (a minus negates modulo 2^N), digits up to the first other
