@@ -1,6 +1,6 @@
 #include "core_config.h"
 
-// A configuration for the stand-in core (src/host/stand-in-core): listen on the API port at
+// A configuration for the stand-in core (tests/doubles/stand-in-core): listen on the API port at
 // once and run until the host ends it. The real core's configuration is the client's own.
 std::string DefaultCoreConfig() {
     return "# written by the KELDRIX reference client\n"

@@ -9,7 +9,7 @@
 #include <set>
 
 #include "base/executable_path.h"
-#include "harness/proxy_fixture.h"
+#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/file_watch.h"

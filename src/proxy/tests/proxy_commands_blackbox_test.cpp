@@ -2,7 +2,7 @@
 // against the WinINet stand-in, which keeps the settings exactly and logs every call.
 #include <gtest/gtest.h>
 
-#include "harness/proxy_fixture.h"
+#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_snapshot.h"
 
 namespace {

@@ -4,8 +4,8 @@
 #include <cctype>
 #include <memory>
 
-#include "harness/background_helper.h"
-#include "harness/proxy_fixture.h"
+#include "support/proxy/background_helper.h"
+#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 

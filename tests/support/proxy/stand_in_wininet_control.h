@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "base/win32.h"
-#include "proxy/stand-in-wininet/stand_in_settings.h"
+#include "doubles/stand-in-wininet/stand_in_settings.h"
 #include "support/temp_directory.h"
 
 namespace proxy_testing {

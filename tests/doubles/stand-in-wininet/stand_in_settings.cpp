@@ -1,4 +1,4 @@
-#include "proxy/stand-in-wininet/stand_in_settings.h"
+#include "doubles/stand-in-wininet/stand_in_settings.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -13,7 +13,7 @@
 #include <optional>
 
 #include "base/win32.h"
-#include "proxy/stand-in-wininet/stand_in_settings.h"
+#include "doubles/stand-in-wininet/stand_in_settings.h"
 
 #include <wininet.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "harness/stand_in_wininet.h"
+#include "support/proxy/stand_in_wininet_control.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 

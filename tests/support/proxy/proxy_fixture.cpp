@@ -1,4 +1,4 @@
-#include "harness/proxy_fixture.h"
+#include "support/proxy/proxy_fixture.h"
 
 namespace proxy_testing {
 

@@ -1,4 +1,4 @@
-#include "harness/stand_in_wininet.h"
+#include "support/proxy/stand_in_wininet_control.h"
 
 #include "support/helper_process.h"
 

@@ -1,4 +1,4 @@
-#include "harness/background_helper.h"
+#include "support/proxy/background_helper.h"
 
 #include "base/quote_argument.h"
 #include "support/helper_process.h"

@@ -1,0 +1,46 @@
+# Build conventions shared by every target, and the subsystem libraries of what ships.
+
+# Our own targets: warnings are errors, Unicode Windows API, Windows 10 headers.
+function(keldrix_target_defaults target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Werror)
+  target_compile_definitions(${target} PRIVATE UNICODE _UNICODE _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/src)
+  # One self-contained file: no MinGW runtime DLLs beside the executable.
+  target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
+endfunction()
+
+# keldrix_subsystem(<folder> SOURCES <files> [DEPENDS <subsystems>] [LIBRARIES <system libraries>])
+# One static library, keldrix_<folder>, from src/<folder>. It links exactly the subsystems it
+# builds on; its files may include only their own folder and those below it, which is checked
+# here, so an include that points up fails the configure step.
+function(keldrix_subsystem folder)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;DEPENDS;LIBRARIES")
+  set(directory ${PROJECT_SOURCE_DIR}/src/${folder})
+  list(TRANSFORM arg_SOURCES PREPEND ${directory}/)
+  add_library(keldrix_${folder} STATIC ${arg_SOURCES})
+  keldrix_target_defaults(keldrix_${folder})
+  target_include_directories(keldrix_${folder} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_definitions(keldrix_${folder} PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  set(reachable ${folder})
+  foreach(dependency IN LISTS arg_DEPENDS)
+    target_link_libraries(keldrix_${folder} PUBLIC keldrix_${dependency})
+    get_property(below GLOBAL PROPERTY KELDRIX_REACHABLE_${dependency})
+    list(APPEND reachable ${below})
+  endforeach()
+  list(REMOVE_DUPLICATES reachable)
+  set_property(GLOBAL PROPERTY KELDRIX_REACHABLE_${folder} ${reachable})
+  if(arg_LIBRARIES)
+    target_link_libraries(keldrix_${folder} PUBLIC ${arg_LIBRARIES})
+  endif()
+
+  file(GLOB files CONFIGURE_DEPENDS ${directory}/*.h ${directory}/*.cpp)
+  foreach(file IN LISTS files)
+    file(STRINGS ${file} includes REGEX "^#include \"[a-z]+/")
+    foreach(include IN LISTS includes)
+      string(REGEX REPLACE "^#include \"([a-z]+)/.*" "\\1" included ${include})
+      if(NOT included IN_LIST reachable)
+        message(FATAL_ERROR "${file}: '${include}' points up or sideways: ${folder} builds on ${reachable} only")
+      endif()
+    endforeach()
+  endforeach()
+endfunction()
