@@ -8,21 +8,16 @@
 
 #include "base/executable_path.h"
 #include "base/file_io.h"
+#include "base/filetime.h"
 #include "base/quote_argument.h"
+#include "base/utf8.h"
 #include "base/win32.h"
+#include "support/loopback_port.h"
 
 namespace {
 
 constexpr size_t kReadyRecordBytes = sizeof(R"({"stage":"ready","started":true,"interfaceReady":true})") - 1;
 constexpr ULONGLONG kReadyTimeoutMilliseconds = 30000;
-
-std::string Utf8(const std::wstring& text) {
-    std::string converted(text.size() * 3, '\0');
-    converted.resize(static_cast<size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                                             converted.data(), static_cast<int>(converted.size()),
-                                                             nullptr, nullptr)));
-    return converted;
-}
 
 double QpcMilliseconds(LONGLONG ticks) {
     LARGE_INTEGER frequency{};
@@ -36,26 +31,10 @@ LONGLONG QpcNow() {
     return now.QuadPart;
 }
 
-uint64_t ToUint64(const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
-
 uint64_t FileSize(const std::wstring& path) {
     WIN32_FILE_ATTRIBUTE_DATA attributes{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &attributes)) return 0;
     return attributes.nFileSizeLow;
-}
-
-uint16_t FreeLoopbackPort() {
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    bind(probe, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-    closesocket(probe);
-    return ntohs(address.sin_port);
 }
 
 void RemoveFolder(const std::wstring& folder) {
@@ -102,7 +81,7 @@ public:
               std::to_wstring(GetCurrentProcessId()), std::wstring(L"--api"), api, std::wstring(L"--interface"),
               interfaceName, std::wstring(L"--state"), Path(L"state"), std::wstring(L"--stop"), Path(L"stop"),
               std::wstring(L"--done"), Path(L"done"), std::wstring(L"--created"),
-              std::to_wstring(ToUint64(created))}) {
+              std::to_wstring(FileTimeCount(created))}) {
             commandLine += L" " + QuoteArgument(argument);
         }
         STARTUPINFOW startup{};
@@ -110,7 +89,7 @@ public:
         PROCESS_INFORMATION started{};
         if (!CreateProcessW(helper.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                             &started)) {
-            std::printf("cannot start %s: error %lu\n", Utf8(helper).c_str(), GetLastError());
+            std::printf("cannot start %s: error %lu\n", ToUtf8(helper).c_str(), GetLastError());
             return false;
         }
         CloseHandle(started.hThread);
@@ -131,7 +110,7 @@ public:
     double CpuMilliseconds() const {
         FILETIME created{}, exited{}, kernel{}, user{};
         GetProcessTimes(process_, &created, &exited, &kernel, &user);
-        return static_cast<double>(ToUint64(kernel) + ToUint64(user)) / 10000.0;
+        return static_cast<double>(FileTimeCount(kernel) + FileTimeCount(user)) / 10000.0;
     }
 
 private:
@@ -142,13 +121,13 @@ private:
 void MeasureReadinessLatency(int runs) {
     std::vector<double> latencies;
     for (int run = 0; run < runs; ++run) {
-        const uint16_t port = FreeLoopbackPort();
+        const uint16_t port = testing_support::FreeLoopbackPort();
         HostRun host(L"ready " + std::to_wstring(run));
         // Opening times spread over the host's polling cycle: 100 ms of sleep plus up to
         // 100 ms of a probe that waits out a closed port.
         const int delay = 300 + (run * 37) % 250;
         host.WriteCoreScript("sleep " + std::to_string(delay) + "\nlisten " + std::to_string(port) + "\ntimestamp " +
-                             Utf8(host.Path(L"port-open")) + "\n");
+                             ToUtf8(host.Path(L"port-open")) + "\n");
         if (!host.Start(std::to_wstring(port), L"lo")) return;
         const LONGLONG ready = host.WaitForReady();
         LONGLONG portOpen = 0;
@@ -220,14 +199,14 @@ long long LinuxProcessCpuTicks(const std::vector<std::string>& commandLineParts)
 }
 
 void MeasureSupervisionCpu(int seconds) {
-    const uint16_t port = FreeLoopbackPort();
+    const uint16_t port = testing_support::FreeLoopbackPort();
     HostRun host(L"supervise");
     host.WriteCoreScript("listen " + std::to_string(port) + "\n");
     if (!host.Start(std::to_wstring(port), L"lo") || host.WaitForReady() == 0) {
         std::printf("supervision: the host did not become ready\n");
         return;
     }
-    const std::vector<std::string> hostMarker = {"KELDRIX-Network.exe", "--host", Utf8(host.Path(L"core.txt"))};
+    const std::vector<std::string> hostMarker = {"KELDRIX-Network.exe", "--host", ToUtf8(host.Path(L"core.txt"))};
     const double before = host.CpuMilliseconds();
     const long long linuxBefore = LinuxProcessCpuTicks(hostMarker);
     Sleep(static_cast<DWORD>(seconds) * 1000);

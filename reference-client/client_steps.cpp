@@ -6,12 +6,15 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/system_message.h"
+#include "base/utf8.h"
 #include "base/win32.h"
 #include "core_config.h"
 #include "core_finder.h"
 #include "helper_runner.h"
 #include "state_watch.h"
 #include "status_record.h"
+#include "support/loopback_port.h"
 
 namespace {
 
@@ -50,41 +53,9 @@ Paths MakePaths(const ClientSettings& settings) {
     return paths;
 }
 
-std::string Narrow(const std::wstring& text) {
-    std::string narrow(text.size() * 3 + 1, '\0');
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), narrow.data(),
-                                           static_cast<int>(narrow.size()), nullptr, nullptr);
-    narrow.resize(length > 0 ? length : 0);
-    return narrow;
-}
-
 std::string SystemMessage(DWORD code) {
-    wchar_t text[1024] = {};
-    if (FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, 1024,
-                       nullptr) == 0) {
-        return "no system text";
-    }
-    std::string message = Narrow(text);
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message;
-}
-
-// A loopback port that nothing listens on right now.
-unsigned FreeLoopbackPort() {
-    const SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int length = sizeof(address);
-    unsigned port = 0;
-    if (bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-        getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
-        port = ntohs(address.sin_port);
-    }
-    closesocket(probe);
-    return port;
+    const std::string message = SystemMessageLine(code);
+    return message.empty() ? "no system text" : message;
 }
 
 bool WriteCoreConfig(const ClientSettings& settings, const Paths& paths, unsigned apiPort) {
@@ -168,9 +139,9 @@ int RunConnection(const ClientSettings& settings) {
     WSADATA winsock{};
     WSAStartup(MAKEWORD(2, 2), &winsock);
     const Paths paths = MakePaths(settings);
-    const unsigned apiPort = FreeLoopbackPort();
-    const unsigned proxyPort = FreeLoopbackPort();
-    std::printf("[client] working folder: %s\n", Narrow(paths.work).c_str());
+    const unsigned apiPort = testing_support::FreeLoopbackPort();
+    const unsigned proxyPort = testing_support::FreeLoopbackPort();
+    std::printf("[client] working folder: %s\n", ToUtf8(paths.work).c_str());
     if (!WriteCoreConfig(settings, paths, apiPort)) {
         std::printf("[client] cannot write the core configuration\n");
         return 1;
@@ -181,7 +152,7 @@ int RunConnection(const ClientSettings& settings) {
     if (!Connect(paths, settings, apiPort, last)) return 1;
 
     const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
-    std::printf("[client] switching the system proxy to %s\n", Narrow(localProxy).c_str());
+    std::printf("[client] switching the system proxy to %s\n", ToUtf8(localProxy).c_str());
     const HelperRun enable =
         RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
 

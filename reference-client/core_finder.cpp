@@ -2,12 +2,14 @@
 
 #include <tlhelp32.h>
 
+#include "base/filetime.h"
+
 namespace {
 
 uint64_t CreationTimeOf(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return FileTimeCount(created);
 }
 
 bool HasImage(HANDLE process, const std::wstring& corePath) {
@@ -23,7 +25,7 @@ bool HasImage(HANDLE process, const std::wstring& corePath) {
 uint64_t CurrentFileTime() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
-    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    return FileTimeCount(now);
 }
 
 DWORD FindCoreProcessId(const std::wstring& corePath, uint64_t startedNotBefore) {

@@ -1,6 +1,7 @@
 #include "helper_runner.h"
 
 #include "base/quote_argument.h"
+#include "base/utf8.h"
 
 namespace {
 
@@ -67,13 +68,8 @@ HANDLE StartHelper(const std::wstring& helperPath, const std::vector<std::wstrin
 std::string Describe(const std::vector<std::wstring>& arguments) {
     std::string text;
     for (const std::wstring& argument : arguments) {
-        const std::wstring quoted = argument.find_first_of(L" \t\"") == std::wstring::npos && !argument.empty()
-                                        ? argument
-                                        : QuoteArgument(argument);
-        char converted[4096] = {};
-        WideCharToMultiByte(CP_UTF8, 0, quoted.c_str(), -1, converted, sizeof(converted) - 1, nullptr, nullptr);
         if (!text.empty()) text += ' ';
-        text += converted;
+        text += ToUtf8(ReadsBackUnquoted(argument) ? argument : QuoteArgument(argument));
     }
     return text;
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "base/filetime.h"
 #include "base/win32.h"
 
 bool ReadFileBriefly(const std::wstring& path, std::string& content) {
@@ -23,7 +24,7 @@ namespace {
 bool Fingerprint(const std::wstring& path, uint64_t& fingerprint) {
     WIN32_FILE_ATTRIBUTE_DATA data{};
     if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
-    fingerprint = (static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32 | data.ftLastWriteTime.dwLowDateTime) ^
+    fingerprint = FileTimeCount(data.ftLastWriteTime) ^
                   (static_cast<uint64_t>(data.nFileSizeLow) << 48);
     return true;
 }

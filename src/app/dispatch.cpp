@@ -4,17 +4,17 @@
 #include <vector>
 
 #include "app/capabilities.h"
+#include "base/exit_codes.h"
 #include "base/win32.h"
 #include "host/core_host.h"
 #include "launch/guard.h"
 #include "launch/launcher.h"
 #include "proxy/proxy_command.h"
 #include "status/done_marker.h"
-#include "status/status_event.h"
+#include "status/state_file.h"
 
 namespace {
 
-constexpr uint32_t kUsageExitCode = 2;
 
 // Every connection verb needs all of these, checked in this order.
 constexpr std::array<const wchar_t*, 7> kConnectionOptions = {
@@ -30,22 +30,22 @@ bool AnyConnectionOptionMissing(OptionMap& options) {
 
 // The proxy verbs and the guard use "--state" for the user's saved proxy settings:
 // a status record must never overwrite it.
-bool StateNamesProxySnapshot(Verb selected) { return selected == Verb::Proxy || selected == Verb::Guard; }
+bool StateNamesProxySnapshot(Handler selected) { return selected == Handler::Proxy || selected == Handler::Guard; }
 
-uint32_t RunSelected(Verb selected, const WideString& verb, OptionMap& options) {
+uint32_t RunSelected(Handler selected, const WideString& verb, OptionMap& options) {
     switch (selected) {
-        case Verb::NetworkCapabilities: return RunNetworkCapabilities();
-        case Verb::Proxy: return RunProxyCommand(verb, options);
-        case Verb::Guard: return RunGuard(options);
-        case Verb::Launch: return RunLauncher(options);
-        case Verb::Host: return RunHost(options);
-        case Verb::RequiredOptionMissing:
-        case Verb::Unrecognised: return kUsageExitCode;
+        case Handler::NetworkCapabilities: return RunNetworkCapabilities();
+        case Handler::Proxy: return RunProxyCommand(verb, options);
+        case Handler::Guard: return RunGuard(options);
+        case Handler::Launch: return RunLauncher(options);
+        case Handler::Host: return RunHost(options);
+        case Handler::RequiredOptionMissing:
+        case Handler::Unrecognised: return kUsageExitCode;
     }
     return kUsageExitCode;
 }
 
-uint32_t HandleEscapedFailure(Verb selected, OptionMap& options) {
+uint32_t HandleEscapedFailure(Handler selected, OptionMap& options) {
     const WideString& statePath = options.Get(L"--state");
     if (!statePath.empty() && !StateNamesProxySnapshot(selected)) {
         ReportStatus(statePath, "helper-exception", StatusFailure{"HELPER_ERROR", 0, 0});
@@ -57,18 +57,18 @@ uint32_t HandleEscapedFailure(Verb selected, OptionMap& options) {
 
 }  // namespace
 
-Verb SelectVerb(const WideString& verb, OptionMap& options) {
-    if (verb == L"--network-capabilities") return Verb::NetworkCapabilities;
-    if (verb.starts_with(L"--proxy-")) return Verb::Proxy;
-    if (verb == L"--guard") return Verb::Guard;
-    if (AnyConnectionOptionMissing(options)) return Verb::RequiredOptionMissing;
-    if (verb == L"--launch") return Verb::Launch;
-    if (verb == L"--host") return Verb::Host;
-    return Verb::Unrecognised;
+Handler SelectHandler(const WideString& verb, OptionMap& options) {
+    if (verb == L"--network-capabilities") return Handler::NetworkCapabilities;
+    if (verb.starts_with(L"--proxy-")) return Handler::Proxy;
+    if (verb == L"--guard") return Handler::Guard;
+    if (AnyConnectionOptionMissing(options)) return Handler::RequiredOptionMissing;
+    if (verb == L"--launch") return Handler::Launch;
+    if (verb == L"--host") return Handler::Host;
+    return Handler::Unrecognised;
 }
 
 uint32_t RunVerb(const WideString& verb, OptionMap& options) {
-    const Verb selected = SelectVerb(verb, options);
+    const Handler selected = SelectHandler(verb, options);
     try {
         return RunSelected(selected, verb, options);
     } catch (...) {

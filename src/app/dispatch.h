@@ -5,7 +5,9 @@
 #include "base/option_map.h"
 #include "base/text.h"
 
-enum class Verb {
+// What runs for a verb: one of the handlers, or the usage exit for a missing option or an
+// unrecognised verb.
+enum class Handler {
     NetworkCapabilities,
     Proxy,
     Guard,
@@ -17,7 +19,7 @@ enum class Verb {
 
 // Chooses the handler, first match wins: the verbs that need no options, then the check
 // that the connection options are all present, then the connection verbs.
-Verb SelectVerb(const WideString& verb, OptionMap& options);
+Handler SelectHandler(const WideString& verb, OptionMap& options);
 
 // Runs the verb's handler under the top-level failure handler and returns the exit code.
 uint32_t RunVerb(const WideString& verb, OptionMap& options);

@@ -1,6 +1,6 @@
 #include "base/file_io.h"
 
-#include "base/unique_handle.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "base/win32_error.h"
 

@@ -1,5 +1,9 @@
 #include "base/quote_argument.h"
 
+bool ReadsBackUnquoted(const WideString& text) {
+    return !text.empty() && text.find_first_of(L" \t\"") == WideString::npos;
+}
+
 WideString QuoteArgument(const WideString& value) {
     WideString quoted = L"\"";
     size_t pendingBackslashes = 0;

@@ -1,24 +1,14 @@
 #include "base/number_conversion.h"
+#include "base/unique_resource.h"
 #include "host/readiness_probes.h"
 
 namespace {
 
 constexpr long kConnectWaitMicroseconds = 100000;
 
-class ProbeSocket {
-public:
-    ProbeSocket() : socket_(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP)) {}
-    ProbeSocket(const ProbeSocket&) = delete;
-    ProbeSocket& operator=(const ProbeSocket&) = delete;
-    ~ProbeSocket() {
-        if (IsValid()) closesocket(socket_);
-    }
-    bool IsValid() const { return socket_ != INVALID_SOCKET; }
-    SOCKET Get() const { return socket_; }
-
-private:
-    SOCKET socket_;
-};
+SOCKET InvalidSocketValue() { return INVALID_SOCKET; }
+void CloseSocket(SOCKET socket) { closesocket(socket); }
+using UniqueSocket = UniqueResource<SOCKET, CloseSocket, InvalidSocketValue>;
 
 bool ConnectedWithinWait(SOCKET probe) {
     fd_set writable;
@@ -35,7 +25,7 @@ bool ConnectedWithinWait(SOCKET probe) {
 }  // namespace
 
 bool IsApiPortOpen(const WideString& apiOption) {
-    ProbeSocket probe;
+    const UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
     if (!probe.IsValid()) return false;
     u_long nonBlocking = 1;
     ioctlsocket(probe.Get(), FIONBIO, &nonBlocking);

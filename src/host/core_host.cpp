@@ -1,6 +1,8 @@
 #include "host/core_host.h"
 
 #include "base/executable_path.h"
+#include "base/exit_codes.h"
+#include "base/filetime.h"
 #include "base/number_conversion.h"
 #include "host/core_launch_plan.h"
 #include "host/core_supervision.h"
@@ -9,17 +11,12 @@
 
 namespace {
 
-constexpr uint32_t kUsageExitCode = 2;
 constexpr uint32_t kFailedBeforeCore = 1;
 constexpr uint32_t kHostEnded = 0;
 constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 constexpr UINT kKilledBeforeRunning = 1;
-
-uint64_t ToUint64(const FILETIME& time) {
-    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
-}
 
 // A process id that now names another process counts as a client that is gone.
 bool OpenSameClient(HostSession& session) {
@@ -34,7 +31,7 @@ bool OpenSameClient(HostSession& session) {
     FILETIME created{}, exited{}, kernel{}, user{};
     const bool timesRead = GetProcessTimes(client, &created, &exited, &kernel, &user);
     const DWORD timesError = GetLastError();
-    const uint64_t creationTime = timesRead ? ToUint64(created) : 0;
+    const uint64_t creationTime = timesRead ? FileTimeCount(created) : 0;
     if (creationTime == ParseUnsigned64(session.options.Get(L"--created"))) return true;
     session.ReportFailure("parent-check", "PARENT_GONE", timesError);
     return false;

@@ -1,7 +1,7 @@
 #include "host/host_session.h"
 
 #include "status/done_marker.h"
-#include "status/status_event.h"
+#include "status/state_file.h"
 
 namespace {
 

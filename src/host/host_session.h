@@ -4,7 +4,7 @@
 #include <string_view>
 
 #include "base/option_map.h"
-#include "base/unique_handle.h"
+#include "base/unique_resource.h"
 
 // What the host holds from its first check to its end: the options and its own handles,
 // none of them inheritable except the pipe's write end, which only the core gets.

@@ -19,9 +19,6 @@ inline constexpr std::array<uint32_t, 2> kMessageLanguages = {0, 1033};
 // The system message text of `code` in `language`; empty when there is none.
 using SystemMessageLookup = std::function<WideString(uint32_t code, uint32_t language)>;
 
-// FormatMessageW from the system table, into a 1024-unit buffer.
-WideString SystemMessageText(uint32_t code, uint32_t language);
-
 // What a message is searched as: trailing CR, LF and blanks dropped, UTF-8, lower-cased.
 // Empty when that leaves 5 bytes or fewer, too short to tell anything apart.
 ByteString MessageSearchText(const WideString& message);

@@ -1,6 +1,7 @@
 #include "launch/guard.h"
 
 #include "base/number_conversion.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_restore.h"
 
@@ -29,20 +30,18 @@ uint32_t RunGuard(OptionMap& options) {
     // must not leave the client's handle behind.
     const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));
     const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
-    const HANDLE client = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId);
-    const HANDLE core = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId);
-    if (core == nullptr) {
-        if (client != nullptr) CloseHandle(client);
-        return kCoreNotOpened;
-    }
-    if (client == nullptr) {
-        TerminateProcess(core, 0);
+    UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
+    UniqueHandleNull core(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId));
+    if (!core) return kCoreNotOpened;
+    if (!client) {
+        TerminateProcess(core.Get(), 0);
     } else {
-        const HANDLE watched[] = {client, core};
-        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) TerminateProcess(core, 0);
-        CloseHandle(client);
+        const HANDLE watched[] = {client.Get(), core.Get()};
+        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) TerminateProcess(core.Get(), 0);
     }
-    CloseHandle(core);
+    // Both handles are closed before the proxy is restored.
+    client.Reset();
+    core.Reset();
     CleanUp(options);
     return 0;
 }

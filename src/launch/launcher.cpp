@@ -1,7 +1,9 @@
 #include "launch/launcher.h"
 
 #include "base/executable_path.h"
+#include "base/filetime.h"
 #include "base/number_conversion.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "launch/host_parameters.h"
 
@@ -13,13 +15,13 @@ constexpr uint32_t kCreationTimeUnreadable = 1;
 
 uint32_t RunLauncher(OptionMap& options) {
     const DWORD clientId = ParseUnsigned32(options.Get(L"--parent"));
-    const HANDLE client = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId);
-    if (client == nullptr) return GetLastError();
+    UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
+    if (!client) return GetLastError();
     FILETIME created{}, exited{}, kernel{}, user{};
-    const BOOL timesRead = GetProcessTimes(client, &created, &exited, &kernel, &user);
-    CloseHandle(client);
+    const BOOL timesRead = GetProcessTimes(client.Get(), &created, &exited, &kernel, &user);
+    client.Reset();
     if (!timesRead) return kCreationTimeUnreadable;
-    const uint64_t creationTime = (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    const uint64_t creationTime = FileTimeCount(created);
     if (creationTime == 0) return kCreationTimeUnreadable;
 
     options.Set(L"--created", FormatCreationTime(creationTime));
@@ -34,6 +36,6 @@ uint32_t RunLauncher(OptionMap& options) {
     request.lpParameters = parameters.c_str();
     request.nShow = SW_HIDE;
     if (!ShellExecuteExW(&request)) return GetLastError();
-    if (request.hProcess != nullptr) CloseHandle(request.hProcess);
+    UniqueHandleNull host(request.hProcess);  // not waited for: closed at once
     return 0;
 }

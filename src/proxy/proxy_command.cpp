@@ -1,10 +1,11 @@
 #include "proxy/proxy_command.h"
 
+#include "base/exit_codes.h"
 #include "base/number_conversion.h"
 #include "base/standard_output.h"
 #include "base/win32.h"
 #include "base/win32_error.h"
-#include "proxy/proxy_lines.h"
+#include "proxy/proxy_output_json.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_restore.h"
 #include "proxy/proxy_snapshot_file.h"
@@ -12,7 +13,6 @@
 
 namespace {
 
-constexpr uint32_t kUsageExitCode = 2;
 constexpr uint32_t kLowestPort = 1024;
 constexpr uint32_t kHighestPort = 65535;
 constexpr wchar_t kLocalBypassList[] = L"<local>;localhost;127.*;[::1]";

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 
 // FNV-1a over the path's UTF-16 units as written (no case folding or normalisation),
@@ -12,20 +13,13 @@ uint64_t HashProxyStatePath(const WideString& path);
 // "Local\KELDRIX-Proxy-" and the path's hash in decimal: one mutex per proxy state file.
 WideString ProxyMutexName(const WideString& path);
 
-// Ownership of the proxy mutex: released, then closed, when the holder goes out of scope.
-class ProxyMutexLock {
-public:
-    explicit ProxyMutexLock(HANDLE mutex) : mutex_(mutex) {}
-    ProxyMutexLock(const ProxyMutexLock&) = delete;
-    ProxyMutexLock& operator=(const ProxyMutexLock&) = delete;
-    ~ProxyMutexLock() {
-        ReleaseMutex(mutex_);
-        CloseHandle(mutex_);
-    }
+inline void ReleaseAndCloseMutex(HANDLE mutex) {
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+}
 
-private:
-    HANDLE mutex_;
-};
+// Ownership of the proxy mutex: released, then closed, when the holder goes out of scope.
+using ProxyMutexLock = UniqueResource<HANDLE, ReleaseAndCloseMutex, NullHandleValue>;
 
 inline constexpr DWORD kProxyMutexWaitMilliseconds = 15000;
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "base/system_library.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "base/win32_error.h"
 
@@ -40,26 +41,13 @@ INTERNET_PER_CONN_OPTION_LISTW DefaultConnectionList(PerConnectionOptions& optio
     return list;
 }
 
-// The strings WinINet allocated for the caller, freed with GlobalFree in list order
-// however the copying ends.
-class WinInetStrings {
-public:
-    explicit WinInetStrings(const PerConnectionOptions& options) : options_(options) {}
-    WinInetStrings(const WinInetStrings&) = delete;
-    WinInetStrings& operator=(const WinInetStrings&) = delete;
-    ~WinInetStrings() {
-        for (size_t i = 1; i < options_.size(); ++i) {
-            if (options_[i].Value.pszValue != nullptr) GlobalFree(options_[i].Value.pszValue);
-        }
-    }
-    WideString Copy(size_t index) const {
-        const wchar_t* text = options_[index].Value.pszValue;
-        return text == nullptr ? WideString() : WideString(text);
-    }
+wchar_t* NullText() { return nullptr; }
+void FreeGlobalText(wchar_t* text) { GlobalFree(text); }
+// A string that WinINet allocated for the caller, freed with GlobalFree however the copying ends.
+using UniqueGlobalText = UniqueResource<wchar_t*, FreeGlobalText, NullText>;
 
-private:
-    const PerConnectionOptions& options_;
-};
+// An unset option comes back as a null pointer and reads as empty.
+WideString TextOf(const UniqueGlobalText& text) { return text ? WideString(text.Get()) : WideString(); }
 
 wchar_t* WritableText(const WideString& text) { return const_cast<wchar_t*>(text.c_str()); }
 
@@ -83,8 +71,10 @@ ProxySettings QueryProxySettings() {
     if (!queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length)) {
         throw Win32Error{GetLastError()};
     }
-    const WinInetStrings returned(options);
-    return ProxySettings{options[0].Value.dwValue, returned.Copy(1), returned.Copy(2), returned.Copy(3)};
+    const UniqueGlobalText proxyServer(options[1].Value.pszValue);
+    const UniqueGlobalText bypassList(options[2].Value.pszValue);
+    const UniqueGlobalText autoConfigUrl(options[3].Value.pszValue);
+    return ProxySettings{options[0].Value.dwValue, TextOf(proxyServer), TextOf(bypassList), TextOf(autoConfigUrl)};
 }
 
 void ApplyProxySettings(const ProxySettings& settings) {

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "base/text.h"
-#include "proxy/proxy_lines.h"
+#include "proxy/proxy_output_json.h"
 #include "proxy/proxy_settings.h"
 
 // "127.0.0.1:" and the port in decimal, whatever its value.

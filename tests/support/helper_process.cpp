@@ -1,6 +1,7 @@
 #include "support/helper_process.h"
 
 #include "base/executable_path.h"
+#include "base/filetime.h"
 #include "base/quote_argument.h"
 
 #include <tlhelp32.h>
@@ -10,6 +11,8 @@ namespace testing_support {
 std::wstring TestProgramDirectory() { return DirectoryOf(GetExecutablePath()); }
 
 std::wstring HelperPath() { return DirectoryOf(TestProgramDirectory()) + L"\\KELDRIX-Network.exe"; }
+
+std::wstring StandInCorePath() { return DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe"; }
 
 STARTUPINFOW StartupWritingTo(HANDLE output) {
     STARTUPINFOW startup{};
@@ -117,7 +120,7 @@ ProcessResult RunHelper(const std::vector<std::wstring>& arguments, DWORD timeou
 uint64_t ProcessCreationTime(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    return (static_cast<uint64_t>(created.dwHighDateTime) << 32) | created.dwLowDateTime;
+    return FileTimeCount(created);
 }
 
 bool ProcessHasEnded(DWORD processId) {

@@ -18,6 +18,9 @@ struct ProcessResult {
 // The directory of the running test program, and the built helper (one level above it).
 std::wstring TestProgramDirectory();
 std::wstring HelperPath();
+// The stand-in core where the helper looks for its core, router\sing-box.exe beside it; with an
+// empty script it is also an idle process that runs until it is ended.
+std::wstring StandInCorePath();
 
 // Startup information for a child whose standard output and error go to `output`
 // (inheritable) and whose standard input is none.

@@ -73,20 +73,20 @@ OptionMap ConnectionOptions() {
     return options;
 }
 
-TEST(SelectVerb, CapabilitiesNeedNoOptions) {
+TEST(SelectHandler, CapabilitiesNeedNoOptions) {
     OptionMap none;
-    EXPECT_EQ(SelectVerb(L"--network-capabilities", none), Verb::NetworkCapabilities);
+    EXPECT_EQ(SelectHandler(L"--network-capabilities", none), Handler::NetworkCapabilities);
     OptionMap unrelated = ParseArguments({L"v", L"--state", L"s", L"--foo", L"bar"}).options;
-    EXPECT_EQ(SelectVerb(L"--network-capabilities", unrelated), Verb::NetworkCapabilities);
+    EXPECT_EQ(SelectHandler(L"--network-capabilities", unrelated), Handler::NetworkCapabilities);
 }
 
-TEST(SelectVerb, ConnectionOptionCheckComesBeforeUnknownVerbs) {
+TEST(SelectHandler, ConnectionOptionCheckComesBeforeUnknownVerbs) {
     OptionMap full = ConnectionOptions();
-    EXPECT_EQ(SelectVerb(L"--whatever", full), Verb::Unrecognised);
-    EXPECT_EQ(SelectVerb(L"--Network-capabilities", full), Verb::Unrecognised);
+    EXPECT_EQ(SelectHandler(L"--whatever", full), Handler::Unrecognised);
+    EXPECT_EQ(SelectHandler(L"--Network-capabilities", full), Handler::Unrecognised);
     OptionMap emptyDone = ConnectionOptions();
     emptyDone.Set(L"--done", L"");
-    EXPECT_EQ(SelectVerb(L"--whatever", emptyDone), Verb::RequiredOptionMissing);
+    EXPECT_EQ(SelectHandler(L"--whatever", emptyDone), Handler::RequiredOptionMissing);
 }
 
 }  // namespace

@@ -72,7 +72,7 @@ TEST_F(DllOverridePlanting, HelperNeverLoadsThem) {
 TEST_F(DllOverridePlanting, HostNeverLoadsThemWhileWaitingForTheAdapter) {
     // A host beside its core, run until "ready": it has asked IP Helper for the adapters.
     ASSERT_TRUE(CreateDirectoryW((folder_ / L"router").c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW((DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe").c_str(),
+    ASSERT_TRUE(CopyFileW(StandInCorePath().c_str(),
                           (folder_ / L"router\\sing-box.exe").c_str(), FALSE));
     TemporaryDirectory run;
     const std::wstring port = std::to_wstring(FreeLoopbackPort());

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/executable_path.h"
+#include "base/utf8.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 
@@ -154,18 +155,18 @@ TEST(HostCoreStart, CoreGetsItsCommandLineAndFolder) {
     const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
     EXPECT_EQ(host.exitCode, 0u);
 
-    const std::string routerFolder = Utf8(DirectoryOf(HelperPath()) + L"\\router");
+    const std::string routerFolder = ToUtf8(DirectoryOf(HelperPath()) + L"\\router");
     const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
     ASSERT_EQ(record.size(), 6u);
     EXPECT_EQ(record[1].second, "run");
     EXPECT_EQ(record[2].second, "-c");
-    EXPECT_EQ(record[3].second, Utf8(connection.config)) << "the path did not arrive as one argument";
+    EXPECT_EQ(record[3].second, ToUtf8(connection.config)) << "the path did not arrive as one argument";
     EXPECT_EQ(record[4].first, "working-directory");
     EXPECT_EQ(record[4].second, routerFolder);
     // Written out by hand: three backslashes before the first quote, one before the second.
     EXPECT_EQ(record[0].first, "command-line");
     EXPECT_EQ(record[0].second, "\"" + routerFolder + "\\sing-box.exe\" run -c \"" +
-                                    Utf8(connection.directory.Path()) + R"(\\\"quoted\" name\..\core config.txt")");
+                                    ToUtf8(connection.directory.Path()) + R"(\\\"quoted\" name\..\core config.txt")");
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "base/system_message.h"
 #include "base/win32.h"
 #include "host/core_output_classification.h"
 #include "host/core_output_tail.h"
@@ -230,14 +231,8 @@ TEST(FindWin32ErrorInOutput, MessagesAreMatchedAsUtf8) {
 }
 
 TEST(FindWin32ErrorInOutput, FindsTheTextsThisSystemGives) {
-    wchar_t text[1024] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 32, 0,
-                                        text, 1024, nullptr);
-    ASSERT_GT(length, 0u) << "this system has no text for error 32";
-    std::string utf8(static_cast<size_t>(length) * 3, '\0');
-    utf8.resize(static_cast<size_t>(
-        WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), utf8.data(), static_cast<int>(utf8.size()),
-                            nullptr, nullptr)));
+    const std::string utf8 = SystemMessageLine(32);
+    ASSERT_FALSE(utf8.empty()) << "this system has no text for error 32";
     EXPECT_EQ(FindWin32ErrorInOutput("open config: " + utf8), 32u);
     EXPECT_EQ(FindWin32ErrorInOutput("open config: nothing known"), 0u);
 }

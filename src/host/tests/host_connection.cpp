@@ -4,6 +4,7 @@
 
 #include "base/executable_path.h"
 #include "base/ipv6.h"
+#include "base/utf8.h"
 #include "support/file_watch.h"
 #include "support/loopback_port.h"
 
@@ -17,32 +18,10 @@ DWORD ProcessIdIn(const std::string& text) { return text.empty() ? 0 : std::stou
 
 }  // namespace
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<size_t>(bytes), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, converted.data(), bytes, nullptr, nullptr);
-    return converted;
-}
-
 std::string FailureRecord(const std::string& stage, const std::string& code, uint32_t win32, uint32_t exitCode) {
     return R"({"stage":")" + stage + R"(","ipv6Disabled":)" + (IsIpv6Disabled() ? "true" : "false") +
            R"(,"failed":true,"code":")" + code + R"(","win32":)" + std::to_string(win32) +
            R"(,"exitCode":)" + std::to_string(exitCode) + "}";
-}
-
-std::wstring StandInCorePath() { return DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe"; }
-
-std::string SystemMessageUtf8(uint32_t code) {
-    wchar_t buffer[1024] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                                        buffer, 1024, nullptr);
-    std::string message = Utf8(std::wstring(buffer, length));
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' ')) {
-        message.pop_back();
-    }
-    return message;
 }
 
 std::string AlternateCase(std::string text) {
@@ -71,7 +50,7 @@ std::vector<std::wstring> HostConnection::HostArguments() const {
 }
 
 std::string HostConnection::Line(const std::string& directive, const std::wstring& path) {
-    return directive + " " + Utf8(path) + "\n";
+    return directive + " " + ToUtf8(path) + "\n";
 }
 
 std::vector<std::pair<std::string, std::string>> HostConnection::CoreRecord() const {

@@ -18,16 +18,6 @@ inline const std::string kReadyRecord = R"({"stage":"ready","started":true,"inte
 // A failure record as the host writes it, with the IPv6 answer of this moment.
 std::string FailureRecord(const std::string& stage, const std::string& code, uint32_t win32, uint32_t exitCode);
 
-// The text in UTF-8, as the stand-in core records paths.
-std::string Utf8(const std::wstring& text);
-
-// The stand-in core, also used as an idle process (an empty script runs until killed).
-std::wstring StandInCorePath();
-
-// The text of a system message as this system gives it (FormatMessageW, default
-// language), without its line end, in UTF-8.
-std::string SystemMessageUtf8(uint32_t code);
-
 // Every letter in alternating case: "Access" becomes "AcCeSs".
 std::string AlternateCase(std::string text);
 

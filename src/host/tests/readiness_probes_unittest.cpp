@@ -38,7 +38,7 @@ TEST(IsStopRequested, EndedOrUnwaitableClientIsAStop) {
     const std::wstring stop = directory / L"stop";
     const std::wstring idleScript = directory / L"idle.txt";
     WriteFileBytes(idleScript, "");
-    ChildProcess client(DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe", {L"run", L"-c", idleScript});
+    ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
     ASSERT_TRUE(client.IsRunning());
     EXPECT_FALSE(IsStopRequested(client.Handle(), stop));
 

@@ -2,6 +2,7 @@
 // stand-in core: readiness, supervision, every way it ends, and the core's output.
 #include <gtest/gtest.h>
 
+#include "base/system_message.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 
@@ -78,7 +79,7 @@ TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
 
 TEST(HostCoreExit, CoreFailingAtOnceIsReportedWithItsCodeAndMatchedError) {
     HostConnection connection;
-    const std::string accessDenied = SystemMessageUtf8(5);
+    const std::string accessDenied = SystemMessageLine(5);
     ASSERT_GT(accessDenied.size(), 5u) << "this system has no usable text for error 5";
     connection.WriteCoreScript("stdout starting core\nstderr FATAL start service: set ipv4 address: " +
                                AlternateCase(accessDenied) + "\nexit 3\n");
@@ -113,7 +114,7 @@ TEST(HostCoreExit, CoreEndingAfterReadyIsACoreExit) {
 // are gone, one just inside the tail is still seen.
 TEST(HostCoreExit, OnlyTheLast8192BytesOfOutputAreClassified) {
     const std::string filler(59, 'x');  // 60 bytes a line with its line end
-    const std::string failure = "set ipv4 address: " + SystemMessageUtf8(5);
+    const std::string failure = "set ipv4 address: " + SystemMessageLine(5);
     ASSERT_LE(failure.size() + 1 + 120 * 60, 8192u) << "120 lines of filler leave the failure in the tail";
     ASSERT_GE(140 * 60, 8192) << "140 lines of filler push it out";
     for (const auto& [fillerLines, code, win32] :

@@ -9,10 +9,11 @@
 #include <set>
 
 #include "base/executable_path.h"
-#include "support/proxy/proxy_fixture.h"
+#include "base/filetime.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/file_watch.h"
+#include "support/proxy/proxy_fixture.h"
 
 namespace {
 
@@ -25,12 +26,10 @@ constexpr DWORD kPromptly = 10000;
 // How long a guard that must wait is left running before the test looks whether it still waits.
 constexpr DWORD kSettleTime = 1000;
 
-std::wstring StandInCorePath() { return DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe"; }
-
 uint64_t ExitTime(HANDLE process) {
     FILETIME created{}, exited{}, kernel{}, user{};
     if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    return (static_cast<uint64_t>(exited.dwHighDateTime) << 32) | exited.dwLowDateTime;
+    return FileTimeCount(exited);
 }
 
 // One line of the stand-in core's script naming a path (UTF-8).

@@ -1,6 +1,7 @@
 // "--launch" through to the host it starts: what the host really receives.
 #include <gtest/gtest.h>
 
+#include "base/utf8.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
@@ -79,7 +80,7 @@ TEST_F(LaunchToHost, HostReceivesEveryOptionSortedAndQuotedWithTheMeasuredCreati
     EXPECT_EQ(ReadFileBytes(connection_.state), host_testing::kWaitInterfaceRecord);
     const auto record = connection_.CoreRecord();
     ASSERT_GE(record.size(), 4u);
-    EXPECT_EQ(record[3].second, host_testing::Utf8(connection_.config));
+    EXPECT_EQ(record[3].second, ToUtf8(connection_.config));
 }
 
 }  // namespace

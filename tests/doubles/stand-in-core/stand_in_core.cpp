@@ -1,15 +1,15 @@
 // A stand-in for the sing-box core, for the helper's tests and demo. It is not a proxy:
 // it runs a small script from its configuration file (see README.md beside this file).
-#include <winsock2.h>
-#include <windows.h>
-#include <shellapi.h>
-
 #include <cstdint>
 #include <cwchar>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "base/system_message.h"
+#include "base/utf8.h"
+#include "base/win32.h"
 
 namespace {
 
@@ -30,15 +30,6 @@ void WriteTo(DWORD standardHandle, std::string_view bytes) {
     WriteFile(GetStdHandle(standardHandle), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = static_cast<int>(text.size());
-    const int bytes = WideCharToMultiByte(CP_UTF8, 0, text.data(), length, nullptr, 0, nullptr, nullptr);
-    std::string converted(static_cast<size_t>(bytes > 0 ? bytes : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), length, converted.data(), bytes, nullptr, nullptr);
-    return converted;
-}
-
 std::wstring Wide(std::string_view utf8) {
     if (utf8.empty()) return {};
     const int length = static_cast<int>(utf8.size());
@@ -49,11 +40,7 @@ std::wstring Wide(std::string_view utf8) {
 }
 
 std::string SystemMessage(DWORD error) {
-    wchar_t buffer[1024] = {};
-    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, error, 0,
-                                        buffer, 1024, nullptr);
-    std::string message = Utf8(std::wstring(buffer, length));
-    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    const std::string message = SystemMessageLine(error);
     return message.empty() ? "error " + std::to_string(error) : message;
 }
 
@@ -83,12 +70,12 @@ void WriteWhole(const std::wstring& path, const std::string& content) {
     const std::wstring temporary = path + L".stand-in.tmp";
     HANDLE file = CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
-    if (file == INVALID_HANDLE_VALUE) Fail(kConfigurationExitCode, "cannot write " + Utf8(path));
+    if (file == INVALID_HANDLE_VALUE) Fail(kConfigurationExitCode, "cannot write " + ToUtf8(path));
     DWORD written = 0;
     WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
     CloseHandle(file);
     if (!MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        Fail(kConfigurationExitCode, "cannot write " + Utf8(path));
+        Fail(kConfigurationExitCode, "cannot write " + ToUtf8(path));
     }
 }
 
@@ -118,7 +105,7 @@ public:
         std::string script;
         DWORD error = 0;
         if (!ReadWhole(scriptPath_, script, error)) {
-            Fail(kConfigurationExitCode, "cannot read configuration " + Utf8(scriptPath_) + ": " + SystemMessage(error));
+            Fail(kConfigurationExitCode, "cannot read configuration " + ToUtf8(scriptPath_) + ": " + SystemMessage(error));
         }
         size_t lineNumber = 0;
         size_t start = 0;
@@ -191,14 +178,14 @@ private:
     }
 
     static void Record(const std::wstring& path) {
-        std::string record = "command-line: " + Utf8(GetCommandLineW()) + "\n";
+        std::string record = "command-line: " + ToUtf8(GetCommandLineW()) + "\n";
         int count = 0;
         wchar_t** arguments = CommandLineToArgvW(GetCommandLineW(), &count);
-        for (int i = 1; arguments != nullptr && i < count; ++i) record += "argument: " + Utf8(arguments[i]) + "\n";
+        for (int i = 1; arguments != nullptr && i < count; ++i) record += "argument: " + ToUtf8(arguments[i]) + "\n";
         LocalFree(arguments);
         wchar_t directory[MAX_PATH * 4] = {};
         GetCurrentDirectoryW(MAX_PATH * 4, directory);
-        record += "working-directory: " + Utf8(directory) + "\n";
+        record += "working-directory: " + ToUtf8(directory) + "\n";
         record += "process-id: " + std::to_string(GetCurrentProcessId()) + "\n";
         WriteWhole(path, record);
     }

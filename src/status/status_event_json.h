@@ -16,7 +16,3 @@ struct StatusFailure {
 // One status record: a single JSON object with keys in a fixed order and no white space.
 // `ipv6Disabled` is used only with a failure.
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled);
-
-// Replaces the state file at `statePath` with the record. A failed write goes unnoticed.
-void ReportStatus(const WideString& statePath, std::string_view stage,
-                  const std::optional<StatusFailure>& failure = std::nullopt);

@@ -1,4 +1,4 @@
-#include "proxy/proxy_lines.h"
+#include "proxy/proxy_output_json.h"
 
 #include <string>
 

@@ -1,9 +1,6 @@
-#include "status/status_event.h"
+#include "status/status_event_json.h"
 
 #include <string>
-
-#include "base/file_io.h"
-#include "base/ipv6.h"
 
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled) {
     ByteString event = "{\"stage\":\"";
@@ -22,9 +19,4 @@ ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFa
     if (stage == "ready") event += ",\"started\":true,\"interfaceReady\":true";
     event += '}';
     return event;
-}
-
-void ReportStatus(const WideString& statePath, std::string_view stage, const std::optional<StatusFailure>& failure) {
-    const bool ipv6Disabled = failure ? IsIpv6Disabled() : false;
-    WriteFileAtomically(statePath, BuildStatusEvent(stage, failure, ipv6Disabled));
 }

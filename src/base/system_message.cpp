@@ -1,0 +1,24 @@
+#include "base/system_message.h"
+
+#include "base/utf8.h"
+#include "base/win32.h"
+
+namespace {
+
+constexpr DWORD kMessageBufferUnits = 1024;
+
+}  // namespace
+
+WideString SystemMessageText(uint32_t code, uint32_t language) {
+    wchar_t buffer[kMessageBufferUnits] = {};
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                        language, buffer, kMessageBufferUnits, nullptr);
+    return WideString(buffer, length);
+}
+
+WideString WithoutTrailingLineEnd(const WideString& message) {
+    const size_t kept = message.find_last_not_of(L"\r\n ");
+    return kept == WideString::npos ? WideString() : message.substr(0, kept + 1);
+}
+
+ByteString SystemMessageLine(uint32_t code) { return ToUtf8(WithoutTrailingLineEnd(SystemMessageText(code))); }

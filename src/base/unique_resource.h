@@ -1,0 +1,46 @@
+#pragma once
+
+#include "base/win32.h"
+
+// Owns one resource and frees it when it goes out of scope. `Free` is the function that
+// frees it; `Invalid` gives the value that means "none" for the API that produced it.
+template <typename Resource, auto Free, auto Invalid>
+class UniqueResource {
+public:
+    UniqueResource() = default;
+    explicit UniqueResource(Resource resource) : resource_(resource) {}
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    UniqueResource(UniqueResource&& other) noexcept : resource_(other.Release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept {
+        Reset(other.Release());
+        return *this;
+    }
+    ~UniqueResource() { Reset(); }
+
+    Resource Get() const { return resource_; }
+    bool IsValid() const { return resource_ != Invalid(); }
+    explicit operator bool() const { return IsValid(); }
+
+    Resource Release() {
+        Resource resource = resource_;
+        resource_ = Invalid();
+        return resource;
+    }
+    void Reset(Resource resource = Invalid()) {
+        if (IsValid()) Free(resource_);
+        resource_ = resource;
+    }
+
+private:
+    Resource resource_ = Invalid();
+};
+
+inline HANDLE NullHandleValue() { return nullptr; }
+inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
+inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
+
+// Process, thread, job, mutex, token and pipe handles: null means none.
+using UniqueHandleNull = UniqueResource<HANDLE, CloseKernelHandle, NullHandleValue>;
+// File handles from CreateFileW: INVALID_HANDLE_VALUE means none.
+using UniqueHandleFile = UniqueResource<HANDLE, CloseKernelHandle, InvalidHandleValue>;
