@@ -1,26 +1,48 @@
 #include "base/file_io.h"
 
+#include <algorithm>
+
+#include "base/client_path_access.h"
+#include "base/file_by_handle.h"
+#include "base/temporary_file.h"
 #include "base/unique_resource.h"
-#include "base/win32.h"
 #include "base/win32_error.h"
 
+namespace {
+
+bool HeldByAnotherProcess(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+void ReplaceWith(HANDLE temporary, const WideString& path) {
+    DWORD waited = 0;
+    for (DWORD pause = 1; !MoveThroughHandle(temporary, path);
+         pause = std::min(2 * pause, kLongestReplaceRetryPauseMilliseconds)) {
+        if (!HeldByAnotherProcess(GetLastError()) || waited >= kReplaceRetryMilliseconds) return;
+        Sleep(pause);
+        waited += pause;
+    }
+}
+
+}  // namespace
+
 void WriteFileAtomically(const WideString& path, const ByteString& content) {
-    const WideString temporaryPath = path + L".tmp";
-    const HANDLE file = CreateFileW(temporaryPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return;
+    const ClientPathAccess access;
+    if (!access.Granted()) return;
+    const UniqueHandleFile temporary = CreateTemporaryFileFor(path);
+    if (!temporary) return;
     DWORD written = 0;
-    const BOOL wrote = WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    FlushFileBuffers(file);
-    CloseHandle(file);
+    const BOOL wrote = WriteFile(temporary.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    FlushFileBuffers(temporary.Get());
     if (wrote && written == content.size()) {
-        MoveFileExW(temporaryPath.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+        ReplaceWith(temporary.Get(), path);
     } else {
-        DeleteFileW(temporaryPath.c_str());
+        DeleteThroughHandle(temporary.Get());
     }
 }
 
 ByteString ReadWholeFile(const WideString& path) {
+    const ClientPathAccess access;
     UniqueHandleFile file(
         CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
     if (!file) throw Win32Error{GetLastError()};

@@ -3,12 +3,25 @@
 #include <cstddef>
 
 #include "base/text.h"
+#include "base/win32.h"
 
 // The largest file that ReadWholeFile accepts.
 inline constexpr size_t kMaxWholeFileBytes = 65536;
 
-// Replaces the file through "<path>.tmp" and a replacing move, so that readers see the old
-// content or the new one, never a torn file. Best effort: reports nothing on failure.
+// A replacing move fails while another process has the target open (a reader that opened it
+// without delete sharing, as most runtimes' "read whole file" calls do), or the temporary file
+// (a scanner). It is tried again after pauses of 1, 2, 4, then 8 ms, often enough to find the
+// short gaps between a busy reader's reads, until the pauses add up to 250 ms; then the write is
+// given up. That bounds the delay that a held file adds to one write.
+inline constexpr DWORD kReplaceRetryMilliseconds = 250;
+inline constexpr DWORD kLongestReplaceRetryPauseMilliseconds = 8;
+
+// Replaces the file through a temporary file of its own beside it (normally "<path>.tmp") and a
+// replacing move of exactly that file, so that readers see the old content or the new one, never
+// a torn file. Links at the temporary name are never written, moved or deleted through, and a link
+// at `path` is replaced, not followed. In a process that handed over a user-rights token, all of
+// it runs as the user. Best effort: reports nothing; after a failed write the temporary file is
+// deleted, after a failed move it stays.
 void WriteFileAtomically(const WideString& path, const ByteString& content);
 
 // Reads a file of at most 65,536 bytes whole. Throws Win32Error: the open or read error,

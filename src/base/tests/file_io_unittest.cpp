@@ -54,15 +54,21 @@ TEST(WriteFileAtomically, ReaderHoldingTheTargetKeepsOldContentAndTheNewOneWaits
     EXPECT_FALSE(PathExists(target + L".tmp"));
 }
 
-TEST(WriteFileAtomically, TemporaryFileHeldByAnotherWriterDropsTheWrite) {
+TEST(WriteFileAtomically, TemporaryNameThatCannotBeTakenOverIsLeftAloneAndAnotherOneUsed) {
     TemporaryDirectory directory;
     const std::wstring target = directory / L"state";
-    WriteFileAtomically(target, "kept");
     HANDLE other = CreateFileW((target + L".tmp").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    WriteFileAtomically(target, "dropped");
+    DWORD written = 0;
+    WriteFile(other, "another writer's", 16, &written, nullptr);
+    WriteFileAtomically(target, "arrives");
     CloseHandle(other);
-    EXPECT_EQ(ReadFileBytes(target), "kept");
+    EXPECT_EQ(ReadFileBytes(target), "arrives");
+    EXPECT_EQ(ReadFileBytes(target + L".tmp"), "another writer's");
+    // A plain leftover is taken over by the next write.
+    WriteFileAtomically(target, "again");
+    EXPECT_EQ(ReadFileBytes(target), "again");
+    EXPECT_FALSE(PathExists(target + L".tmp"));
 }
 
 TEST(ReadWholeFile, ReadsUpToTheLimitAndRefusesMore) {

@@ -1,0 +1,76 @@
+#include "base/file_by_handle.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "base/executable_path.h"
+#include "base/unique_resource.h"
+
+namespace {
+
+WideString FinalPath(HANDLE handle) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < buffer.size()) return WideString(buffer.data(), length);
+        buffer.resize(length + 1);
+    }
+}
+
+WideString FullPath(const WideString& path) {
+    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (needed == 0) return {};
+    std::vector<wchar_t> buffer(needed);
+    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
+    return length == 0 || length >= needed ? WideString() : WideString(buffer.data(), length);
+}
+
+// Where the folder of `path` really is, after every junction or link on the way.
+WideString FinalFolderPath(const WideString& fullPath) {
+    WideString folder = DirectoryOf(fullPath);
+    if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
+    const UniqueHandleFile handle(
+        CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return {};
+    WideString final = FinalPath(handle.Get());
+    if (!final.empty() && final.back() == L'\\') final.pop_back();
+    return final;
+}
+
+bool SameName(const WideString& left, const WideString& right) {
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+bool IsPlainFileNamed(HANDLE file, const WideString& path) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) return false;
+    if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return false;
+    if (information.nNumberOfLinks != 1) return false;
+    const WideString fullPath = FullPath(path);
+    const WideString folder = FinalFolderPath(fullPath);
+    const WideString name = fullPath.substr(fullPath.find_last_of(L"\\/") + 1);
+    return !folder.empty() && !name.empty() && SameName(FinalPath(file), folder + L"\\" + name);
+}
+
+bool DeleteThroughHandle(HANDLE file) {
+    FILE_DISPOSITION_INFO disposition{};
+    disposition.DeleteFile = TRUE;
+    return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
+}
+
+bool MoveThroughHandle(HANDLE file, const WideString& target) {
+    // The name follows the record, with room for its terminating zero in FileName[1].
+    std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t), 0);
+    auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+    rename->ReplaceIfExists = TRUE;
+    rename->RootDirectory = nullptr;
+    rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
+    std::copy(target.begin(), target.end(), rename->FileName);
+    return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+}

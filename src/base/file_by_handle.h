@@ -1,0 +1,20 @@
+#pragma once
+
+#include "base/text.h"
+#include "base/win32.h"
+
+// Work on the file that a handle holds, never on whatever a name points to by the time the
+// work is done: a name can be swapped for a link between a check and a use.
+
+// True when the handle holds an ordinary file that is what `path` names: no directory, no
+// reparse point, a single name, and its final path that of `path` itself. A link that the
+// system followed while opening (as Wine does for Unix symbolic links) shows as another
+// final path.
+bool IsPlainFileNamed(HANDLE file, const WideString& path);
+
+// Deletes the file the handle holds (which needs DELETE access), once the last handle closes.
+bool DeleteThroughHandle(HANDLE file);
+
+// Moves the file the handle holds to `target`, replacing what is there; a link at `target`
+// is replaced, not followed. Needs DELETE access. False with the system's error otherwise.
+bool MoveThroughHandle(HANDLE file, const WideString& target);
