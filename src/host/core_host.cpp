@@ -1,5 +1,6 @@
 #include "host/core_host.h"
 
+#include "base/client_path_access.h"
 #include "base/executable_path.h"
 #include "base/exit_codes.h"
 #include "base/filetime.h"
@@ -8,6 +9,7 @@
 #include "host/core_supervision.h"
 #include "host/host_session.h"
 #include "host/readiness_probes.h"
+#include "host/user_rights.h"
 
 namespace {
 
@@ -128,10 +130,24 @@ uint32_t EndCoreThatNeverRan(HostSession& session) {
     return session.EndCore();
 }
 
+// From here on the host touches the client's files (state file, done marker, stop marker) only
+// with the user's rights; without a token for that it touches none and starts nothing. The
+// thread's last error is left as it was: a client check that finds another process reports it.
+bool WorkOnClientPathsAsUser() {
+    const DWORD lastError = GetLastError();
+    RefuseRedirectionsByNonAdministrators();
+    UniqueHandleNull userRights = MakeUserRightsToken();
+    if (!userRights) return false;
+    UseForClientPaths(userRights.Release());
+    SetLastError(lastError);
+    return true;
+}
+
 }  // namespace
 
 uint32_t RunHost(OptionMap& options) {
     if (options.Get(L"--created").empty()) return kUsageExitCode;
+    if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
     if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
     if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
