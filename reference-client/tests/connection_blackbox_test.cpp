@@ -20,18 +20,9 @@ std::string ProxyStatus() {
     return RunHelper({L"--proxy-status", L"--state", unused / L"none", L"--port", L"0"}).output;
 }
 
-// The value that follows `name` on the guard's command line for this working folder.
+// The value that follows `name` on the command line of the guard for this working folder.
 std::wstring GuardOption(const std::wstring& workFolder, const std::wstring& name) {
-    for (DWORD id : ProcessIdsByImageName(L"KELDRIX-Network.exe")) {
-        const std::vector<std::wstring> arguments = SplitCommandLine(ProcessCommandLine(id));
-        if (arguments.size() < 2 || arguments[1] != L"--guard") continue;
-        const std::wstring commandLine = ProcessCommandLine(id);
-        if (commandLine.find(workFolder) == std::wstring::npos) continue;
-        for (size_t i = 2; i + 1 < arguments.size(); i += 2) {
-            if (arguments[i] == name) return arguments[i + 1];
-        }
-    }
-    return {};
+    return RunningHelperOption(L"--guard", workFolder, name);
 }
 
 class ReferenceClient : public ::testing::Test {

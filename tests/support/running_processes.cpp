@@ -38,6 +38,18 @@ std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
     return ids;
 }
 
+std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& marker, const std::wstring& name) {
+    for (DWORD id : ProcessIdsByImageName(L"KELDRIX-Network.exe")) {
+        const std::wstring commandLine = ProcessCommandLine(id);
+        const std::vector<std::wstring> arguments = SplitCommandLine(commandLine);
+        if (arguments.size() < 2 || arguments[1] != verb || commandLine.find(marker) == std::wstring::npos) continue;
+        for (size_t i = 2; i + 1 < arguments.size(); i += 2) {
+            if (arguments[i] == name) return arguments[i + 1];
+        }
+    }
+    return {};
+}
+
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(commandLine.c_str(), &count);

@@ -11,6 +11,10 @@ namespace testing_support {
 // Empty when it cannot be read.
 std::wstring ProcessCommandLine(DWORD processId);
 
+// The value that follows `name` on the command line of a running helper started with `verb`
+// whose command line holds `marker` (a path of the test's own, say); empty when none runs.
+std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& marker, const std::wstring& name);
+
 // Ids of the running processes whose image file name (without folder) is `imageName`.
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
 
