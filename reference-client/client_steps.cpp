@@ -12,6 +12,8 @@
 #include "core_config.h"
 #include "core_finder.h"
 #include "helper_runner.h"
+#include "leftovers.h"
+#include "proxy_state_location.h"
 #include "state_watch.h"
 #include "status_record.h"
 #include "support/loopback_port.h"
@@ -48,8 +50,7 @@ Paths MakePaths(const ClientSettings& settings) {
     paths.state = paths.work + L"\\state.json";
     paths.stop = paths.work + L"\\stop";
     paths.done = paths.work + L"\\done";
-    paths.proxyState = paths.work + L"\\proxy-state.bin";
-    for (const std::wstring* stale : {&paths.state, &paths.stop, &paths.done}) DeleteFileW(stale->c_str());
+    paths.proxyState = settings.proxyStatePath.empty() ? DefaultProxyStatePath() : settings.proxyStatePath;
     return paths;
 }
 
@@ -84,11 +85,15 @@ void PrintFailure(const StatusRecord& record) {
 }
 
 HelperRun RunAndShow(const Paths& paths, const std::vector<std::wstring>& arguments) {
-    std::printf("[client] $ KELDRIX-Network.exe %s\n", Describe(arguments).c_str());
-    const HelperRun run = RunHelperAndWait(paths.helper, arguments);
-    if (!run.output.empty()) std::printf("[client]   output: %s\n", run.output.c_str());
-    std::printf("[client]   exit code: %lu\n", run.exitCode);
-    return run;
+    return RunHelperAndShow(paths.helper, arguments);
+}
+
+// What the last connection may have left: the user's proxy still switched (the whole session
+// ended at once), and its record and markers in the working folder.
+bool ClearLeftovers(const Paths& paths) {
+    return RestoreLeftOverProxy(paths.helper, paths.proxyState) &&
+           RemoveStaleConnectionFiles({{"state file", paths.state}, {"stop marker", paths.stop},
+                                       {"done marker", paths.done}});
 }
 
 // Launches the host and waits for "ready" or a failure record.
@@ -142,6 +147,17 @@ int RunConnection(const ClientSettings& settings) {
     const unsigned apiPort = testing_support::FreeLoopbackPort();
     const unsigned proxyPort = testing_support::FreeLoopbackPort();
     std::printf("[client] working folder: %s\n", ToUtf8(paths.work).c_str());
+    std::printf("[client] proxy state file: %s\n", ToUtf8(paths.proxyState).c_str());
+    if (paths.proxyState.empty()) {
+        std::printf("[client] no folder for the proxy state file: %%LOCALAPPDATA%% cannot be found\n");
+        return 1;
+    }
+    const UniqueHandleNull claim = ClaimProxyStatePath(paths.proxyState);
+    if (!claim) {
+        std::printf("[client] another client is connected with this proxy state file; one connection at a time\n");
+        return 1;
+    }
+    if (!ClearLeftovers(paths)) return 1;
     if (!WriteCoreConfig(settings, paths, apiPort)) {
         std::printf("[client] cannot write the core configuration\n");
         return 1;

@@ -15,6 +15,9 @@ struct HelperRun {
 // unchanged, and waits for it to end.
 HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std::wstring>& arguments);
 
+// The same, printing the command line, the output and the exit code as "[client]" lines.
+HelperRun RunHelperAndShow(const std::wstring& helperPath, const std::vector<std::wstring>& arguments);
+
 // Starts the helper without waiting; returns its process handle, or null.
 HANDLE StartHelper(const std::wstring& helperPath, const std::vector<std::wstring>& arguments);
 
