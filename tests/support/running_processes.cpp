@@ -25,6 +25,19 @@ std::wstring ProcessCommandLine(DWORD processId) {
     return commandLine;
 }
 
+DWORD ParentProcessId(DWORD processId) {
+    DWORD parent = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return parent;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == processId) parent = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
     std::vector<DWORD> ids;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);

@@ -15,6 +15,9 @@ std::wstring ProcessCommandLine(DWORD processId);
 // whose command line holds `marker` (a path of the test's own, say); empty when none runs.
 std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& marker, const std::wstring& name);
 
+// The id of the process that started this one (it may have ended since); 0 when unknown.
+DWORD ParentProcessId(DWORD processId);
+
 // Ids of the running processes whose image file name (without folder) is `imageName`.
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
 
