@@ -96,12 +96,14 @@ bool ClearLeftovers(const Paths& paths) {
                                        {"done marker", paths.done}});
 }
 
-// Launches the host and waits for "ready" or a failure record.
-bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last) {
+// Launches the host and waits for "ready" or a failure record; gives the launcher's process id.
+bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last,
+             DWORD& launcherId) {
     const HelperRun launch =
         RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", std::to_wstring(GetCurrentProcessId()),
                            L"--api", std::to_wstring(apiPort), L"--interface", settings.interfaceName, L"--state",
                            paths.state, L"--stop", paths.stop, L"--done", paths.done});
+    launcherId = launch.processId;
     if (launch.exitCode != 0) {
         std::printf("[client] the launch failed: Windows error %lu: %s\n", launch.exitCode,
                     SystemMessage(launch.exitCode).c_str());
@@ -165,14 +167,15 @@ int RunConnection(const ClientSettings& settings) {
 
     const uint64_t launchedAt = CurrentFileTime();
     StatusRecord last;
-    if (!Connect(paths, settings, apiPort, last)) return 1;
+    DWORD launcherId = 0;
+    if (!Connect(paths, settings, apiPort, last, launcherId)) return 1;
 
     const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
     std::printf("[client] switching the system proxy to %s\n", ToUtf8(localProxy).c_str());
     const HelperRun enable =
         RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
 
-    const DWORD coreId = FindCoreProcessId(paths.core, launchedAt);
+    const DWORD coreId = FindCoreProcessId(paths.core, launcherId, launchedAt);
     std::printf("[client] core process: %lu\n", coreId);
     std::printf("[client] $ KELDRIX-Network.exe %s\n",
                 Describe({L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",

@@ -53,6 +53,7 @@ HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std
         run.exitCode = startError;
         return run;
     }
+    run.processId = GetProcessId(process);
     char buffer[4096];
     DWORD read = 0;
     while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) run.output.append(buffer, read);

@@ -9,6 +9,7 @@
 struct HelperRun {
     DWORD exitCode = 0;
     std::string output;
+    DWORD processId = 0;
 };
 
 // Runs the helper with these arguments, each quoted so that the helper reads it back
