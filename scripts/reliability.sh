@@ -21,7 +21,7 @@ export KELDRIX_WINEPREFIX="$PWD/build/mingw/wineprefix-reliability"
 wine=build/mingw/wine-run.sh
 trap '"$wine" --stop' EXIT
 "$wine" --start
-echo "reliability campaign: scale $scale, seed $seed (replay: sh scripts/reliability.sh $scale $seed $*)"
+echo "reliability campaign: scale $scale, seed $seed (replay: sh scripts/reliability.sh $scale $seed${*:+ $*})"
 started=$(date +%s)
 status=0
 "$wine" build/mingw/benchmarks/keldrix-reliability.exe "$scale" "$seed" "$@" || status=$?
