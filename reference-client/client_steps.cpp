@@ -12,6 +12,8 @@
 #include "core_config.h"
 #include "core_finder.h"
 #include "helper_runner.h"
+#include "leftovers.h"
+#include "proxy_state_location.h"
 #include "state_watch.h"
 #include "status_record.h"
 #include "support/loopback_port.h"
@@ -48,8 +50,7 @@ Paths MakePaths(const ClientSettings& settings) {
     paths.state = paths.work + L"\\state.json";
     paths.stop = paths.work + L"\\stop";
     paths.done = paths.work + L"\\done";
-    paths.proxyState = paths.work + L"\\proxy-state.bin";
-    for (const std::wstring* stale : {&paths.state, &paths.stop, &paths.done}) DeleteFileW(stale->c_str());
+    paths.proxyState = settings.proxyStatePath.empty() ? DefaultProxyStatePath() : settings.proxyStatePath;
     return paths;
 }
 
@@ -84,19 +85,25 @@ void PrintFailure(const StatusRecord& record) {
 }
 
 HelperRun RunAndShow(const Paths& paths, const std::vector<std::wstring>& arguments) {
-    std::printf("[client] $ KELDRIX-Network.exe %s\n", Describe(arguments).c_str());
-    const HelperRun run = RunHelperAndWait(paths.helper, arguments);
-    if (!run.output.empty()) std::printf("[client]   output: %s\n", run.output.c_str());
-    std::printf("[client]   exit code: %lu\n", run.exitCode);
-    return run;
+    return RunHelperAndShow(paths.helper, arguments);
 }
 
-// Launches the host and waits for "ready" or a failure record.
-bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last) {
+// What the last connection may have left: the user's proxy still switched (the whole session
+// ended at once), and its record and markers in the working folder.
+bool ClearLeftovers(const Paths& paths) {
+    return RestoreLeftOverProxy(paths.helper, paths.proxyState) &&
+           RemoveStaleConnectionFiles({{"state file", paths.state}, {"stop marker", paths.stop},
+                                       {"done marker", paths.done}});
+}
+
+// Launches the host and waits for "ready" or a failure record; gives the launcher's process id.
+bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last,
+             DWORD& launcherId) {
     const HelperRun launch =
         RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", std::to_wstring(GetCurrentProcessId()),
                            L"--api", std::to_wstring(apiPort), L"--interface", settings.interfaceName, L"--state",
                            paths.state, L"--stop", paths.stop, L"--done", paths.done});
+    launcherId = launch.processId;
     if (launch.exitCode != 0) {
         std::printf("[client] the launch failed: Windows error %lu: %s\n", launch.exitCode,
                     SystemMessage(launch.exitCode).c_str());
@@ -142,6 +149,17 @@ int RunConnection(const ClientSettings& settings) {
     const unsigned apiPort = testing_support::FreeLoopbackPort();
     const unsigned proxyPort = testing_support::FreeLoopbackPort();
     std::printf("[client] working folder: %s\n", ToUtf8(paths.work).c_str());
+    std::printf("[client] proxy state file: %s\n", ToUtf8(paths.proxyState).c_str());
+    if (paths.proxyState.empty()) {
+        std::printf("[client] no folder for the proxy state file: %%LOCALAPPDATA%% cannot be found\n");
+        return 1;
+    }
+    const UniqueHandleNull claim = ClaimProxyStatePath(paths.proxyState);
+    if (!claim) {
+        std::printf("[client] another client is connected with this proxy state file; one connection at a time\n");
+        return 1;
+    }
+    if (!ClearLeftovers(paths)) return 1;
     if (!WriteCoreConfig(settings, paths, apiPort)) {
         std::printf("[client] cannot write the core configuration\n");
         return 1;
@@ -149,14 +167,15 @@ int RunConnection(const ClientSettings& settings) {
 
     const uint64_t launchedAt = CurrentFileTime();
     StatusRecord last;
-    if (!Connect(paths, settings, apiPort, last)) return 1;
+    DWORD launcherId = 0;
+    if (!Connect(paths, settings, apiPort, last, launcherId)) return 1;
 
     const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
     std::printf("[client] switching the system proxy to %s\n", ToUtf8(localProxy).c_str());
     const HelperRun enable =
         RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
 
-    const DWORD coreId = FindCoreProcessId(paths.core, launchedAt);
+    const DWORD coreId = FindCoreProcessId(paths.core, launcherId, launchedAt);
     std::printf("[client] core process: %lu\n", coreId);
     std::printf("[client] $ KELDRIX-Network.exe %s\n",
                 Describe({L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",

@@ -1,5 +1,8 @@
 #include "core_finder.h"
 
+#include <set>
+#include <vector>
+
 #include <tlhelp32.h>
 
 #include "base/filetime.h"
@@ -20,6 +23,19 @@ bool HasImage(HANDLE process, const std::wstring& corePath) {
                                 TRUE) == CSTR_EQUAL;
 }
 
+std::vector<PROCESSENTRY32W> RunningProcesses() {
+    std::vector<PROCESSENTRY32W> processes;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return processes;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        processes.push_back(entry);
+    }
+    CloseHandle(snapshot);
+    return processes;
+}
+
 }  // namespace
 
 uint64_t CurrentFileTime() {
@@ -28,15 +44,18 @@ uint64_t CurrentFileTime() {
     return FileTimeCount(now);
 }
 
-DWORD FindCoreProcessId(const std::wstring& corePath, uint64_t startedNotBefore) {
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+DWORD FindCoreProcessId(const std::wstring& corePath, DWORD launcherId, uint64_t startedNotBefore) {
+    const std::vector<PROCESSENTRY32W> processes = RunningProcesses();
+    std::set<DWORD> hosts;
+    for (const PROCESSENTRY32W& entry : processes) {
+        if (entry.th32ParentProcessID == launcherId && lstrcmpiW(entry.szExeFile, L"KELDRIX-Network.exe") == 0) {
+            hosts.insert(entry.th32ProcessID);
+        }
+    }
     DWORD found = 0;
     uint64_t newest = 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (lstrcmpiW(entry.szExeFile, L"sing-box.exe") != 0) continue;
+    for (const PROCESSENTRY32W& entry : processes) {
+        if (hosts.count(entry.th32ParentProcessID) == 0 || lstrcmpiW(entry.szExeFile, L"sing-box.exe") != 0) continue;
         const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
         if (process == nullptr) continue;
         const uint64_t created = CreationTimeOf(process);
@@ -46,6 +65,5 @@ DWORD FindCoreProcessId(const std::wstring& corePath, uint64_t startedNotBefore)
         }
         CloseHandle(process);
     }
-    CloseHandle(snapshot);
     return found;
 }

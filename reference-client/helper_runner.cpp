@@ -1,5 +1,7 @@
 #include "helper_runner.h"
 
+#include <cstdio>
+
 #include "base/quote_argument.h"
 #include "base/utf8.h"
 
@@ -51,6 +53,7 @@ HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std
         run.exitCode = startError;
         return run;
     }
+    run.processId = GetProcessId(process);
     char buffer[4096];
     DWORD read = 0;
     while (ReadFile(readEnd, buffer, sizeof(buffer), &read, nullptr) && read > 0) run.output.append(buffer, read);
@@ -58,6 +61,14 @@ HelperRun RunHelperAndWait(const std::wstring& helperPath, const std::vector<std
     GetExitCodeProcess(process, &run.exitCode);
     CloseHandle(process);
     CloseHandle(readEnd);
+    return run;
+}
+
+HelperRun RunHelperAndShow(const std::wstring& helperPath, const std::vector<std::wstring>& arguments) {
+    std::printf("[client] $ KELDRIX-Network.exe %s\n", Describe(arguments).c_str());
+    const HelperRun run = RunHelperAndWait(helperPath, arguments);
+    if (!run.output.empty()) std::printf("[client]   output: %s\n", run.output.c_str());
+    std::printf("[client]   exit code: %lu\n", run.exitCode);
     return run;
 }
 

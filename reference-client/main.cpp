@@ -1,6 +1,7 @@
 // A reference client: drives one whole connection through the KELDRIX Network Helper the
-// way a tunnel client's user interface should, and prints what it sees. Read it top to
-// bottom: Connect, SwitchProxyOn, StartGuard, Hold, Disconnect.
+// way a tunnel client's user interface should, and prints what it sees. Read RunConnection
+// (client_steps.cpp) top to bottom: clear what an unfinished connection left, connect, switch
+// the proxy on, start the guard, hold, disconnect.
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -14,11 +15,14 @@ namespace {
 void PrintUsage() {
     std::printf(
         "usage: keldrix-reference-client [--seconds N] [--work DIR] [--interface NAME]\n"
-        "                                [--core-config FILE] [--helper PATH]\n"
+        "                                [--core-config FILE] [--helper PATH] [--proxy-state FILE]\n"
         "Runs one connection through KELDRIX-Network.exe: launch the host, wait for \"ready\",\n"
         "switch the system proxy on, start the guard, hold the connection for N seconds (default 5;\n"
         "0 holds until Ctrl+C), then disconnect and put the proxy back.\n"
-        "Without --core-config it writes a configuration for the stand-in core that comes up at once.\n");
+        "Without --core-config it writes a configuration for the stand-in core that comes up at once.\n"
+        "The proxy state file (default %%LOCALAPPDATA%%\\KELDRIX\\proxy-state.bin) keeps one path from run to\n"
+        "run: if a connection never ended (power loss, log-off), the next run finds it and puts the\n"
+        "user's proxy back before it connects.\n");
 }
 
 bool ParseSettings(int argc, wchar_t** argv, ClientSettings& settings) {
@@ -31,6 +35,7 @@ bool ParseSettings(int argc, wchar_t** argv, ClientSettings& settings) {
         else if (name == L"--interface") settings.interfaceName = value;
         else if (name == L"--core-config") settings.coreConfigSource = value;
         else if (name == L"--helper") settings.helperPath = value;
+        else if (name == L"--proxy-state") settings.proxyStatePath = value;
         else return false;
     }
     return true;

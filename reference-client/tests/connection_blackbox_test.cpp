@@ -20,28 +20,23 @@ std::string ProxyStatus() {
     return RunHelper({L"--proxy-status", L"--state", unused / L"none", L"--port", L"0"}).output;
 }
 
-// The value that follows `name` on the guard's command line for this working folder.
+// The value that follows `name` on the command line of the guard for this working folder.
 std::wstring GuardOption(const std::wstring& workFolder, const std::wstring& name) {
-    for (DWORD id : ProcessIdsByImageName(L"KELDRIX-Network.exe")) {
-        const std::vector<std::wstring> arguments = SplitCommandLine(ProcessCommandLine(id));
-        if (arguments.size() < 2 || arguments[1] != L"--guard") continue;
-        const std::wstring commandLine = ProcessCommandLine(id);
-        if (commandLine.find(workFolder) == std::wstring::npos) continue;
-        for (size_t i = 2; i + 1 < arguments.size(); i += 2) {
-            if (arguments[i] == name) return arguments[i + 1];
-        }
-    }
-    return {};
+    return RunningHelperOption(L"--guard", workFolder, name);
 }
 
 class ReferenceClient : public ::testing::Test {
 protected:
+    std::vector<std::wstring> ClientArguments(const std::wstring& seconds) const {
+        return {L"--seconds", seconds, L"--work", work_.Path(), L"--proxy-state", work_ / L"proxy-state.bin"};
+    }
+
     TemporaryDirectory work_;
     std::string proxyBefore_ = ProxyStatus();
 };
 
 TEST_F(ReferenceClient, WholeConnectionLeavesNothingBehind) {
-    const ProcessResult client = RunProgram(ClientPath(), {L"--seconds", L"1", L"--work", work_.Path()}, 90000);
+    const ProcessResult client = RunProgram(ClientPath(), ClientArguments(L"1"), 90000);
     EXPECT_EQ(client.exitCode, 0u) << client.output;
     const std::string& output = client.output;
     const size_t ready = output.find("state file: {\"stage\":\"ready\",\"started\":true,\"interfaceReady\":true}");
@@ -61,7 +56,7 @@ TEST_F(ReferenceClient, WholeConnectionLeavesNothingBehind) {
 }
 
 TEST_F(ReferenceClient, ClientKilledMidConnectionIsCleanedUpByHostAndGuard) {
-    ChildProcess client(ClientPath(), {L"--seconds", L"0", L"--work", work_.Path()});
+    ChildProcess client(ClientPath(), ClientArguments(L"0"));
     ASSERT_TRUE(client.IsRunning());
     std::wstring coreId;
     ASSERT_TRUE(WaitUntil([&] { return !(coreId = GuardOption(work_.Path(), L"--core")).empty(); }, 45000))
@@ -78,6 +73,17 @@ TEST_F(ReferenceClient, ClientKilledMidConnectionIsCleanedUpByHostAndGuard) {
     EXPECT_TRUE(WaitUntil([&] { return !PathExists(work_ / L"proxy-state.bin"); }, 10000));
     EXPECT_TRUE(WaitUntil([&] { return GuardOption(work_.Path(), L"--core").empty(); }, 10000)) << "the guard is still running";
     EXPECT_EQ(ProxyStatus(), proxyBefore_) << "the user's proxy settings were not put back";
+}
+
+TEST_F(ReferenceClient, LeftOverProxyStateThatCannotBeRestoredKeepsTheClientFromConnecting) {
+    const std::string unreadable = "not a proxy state file";
+    WriteFileBytes(work_ / L"proxy-state.bin", unreadable);
+    const ProcessResult client = RunProgram(ClientPath(), ClientArguments(L"1"), 90000);
+    EXPECT_EQ(client.exitCode, 1u) << client.output;
+    EXPECT_NE(client.output.find("--proxy-restore"), std::string::npos) << client.output;
+    EXPECT_EQ(client.output.find("--launch"), std::string::npos) << "it connected over the file: " << client.output;
+    EXPECT_EQ(ReadFileBytes(work_ / L"proxy-state.bin"), unreadable) << "the saved settings must stay";
+    EXPECT_EQ(ProxyStatus(), proxyBefore_);
 }
 
 }  // namespace

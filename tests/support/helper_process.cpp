@@ -49,11 +49,11 @@ void DrainAvailable(HANDLE pipe, std::string& output) {
 }  // namespace
 
 bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, bool inheritHandles,
-                       STARTUPINFOW& startup, PROCESS_INFORMATION& info) {
+                       STARTUPINFOW& startup, PROCESS_INFORMATION& info, DWORD creationFlags) {
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, 0, nullptr, nullptr,
-                           &startup, &info)) {
+        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, creationFlags,
+                           nullptr, nullptr, &startup, &info)) {
             return true;
         }
         const DWORD error = GetLastError();

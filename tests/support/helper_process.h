@@ -32,7 +32,7 @@ std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 // CreateProcessW, tried again while it fails with ERROR_INTERNAL_ERROR: now and then Wine
 // loses a child while setting it up, before any code of the program runs, and reports that.
 bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, bool inheritHandles,
-                       STARTUPINFOW& startup, PROCESS_INFORMATION& info);
+                       STARTUPINFOW& startup, PROCESS_INFORMATION& info, DWORD creationFlags = 0);
 
 // Starts `program` with the raw command-line tail (after the quoted program path),
 // collects its standard output and waits for it to end. A run that outlives the

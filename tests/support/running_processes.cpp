@@ -25,6 +25,19 @@ std::wstring ProcessCommandLine(DWORD processId) {
     return commandLine;
 }
 
+DWORD ParentProcessId(DWORD processId) {
+    DWORD parent = 0;
+    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return parent;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+        if (entry.th32ProcessID == processId) parent = entry.th32ParentProcessID;
+    }
+    CloseHandle(snapshot);
+    return parent;
+}
+
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
     std::vector<DWORD> ids;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -36,6 +49,18 @@ std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
     }
     CloseHandle(snapshot);
     return ids;
+}
+
+std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& marker, const std::wstring& name) {
+    for (DWORD id : ProcessIdsByImageName(L"KELDRIX-Network.exe")) {
+        const std::wstring commandLine = ProcessCommandLine(id);
+        const std::vector<std::wstring> arguments = SplitCommandLine(commandLine);
+        if (arguments.size() < 2 || arguments[1] != verb || commandLine.find(marker) == std::wstring::npos) continue;
+        for (size_t i = 2; i + 1 < arguments.size(); i += 2) {
+            if (arguments[i] == name) return arguments[i + 1];
+        }
+    }
+    return {};
 }
 
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {

@@ -11,6 +11,13 @@ namespace testing_support {
 // Empty when it cannot be read.
 std::wstring ProcessCommandLine(DWORD processId);
 
+// The value that follows `name` on the command line of a running helper started with `verb`
+// whose command line holds `marker` (a path of the test's own, say); empty when none runs.
+std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& marker, const std::wstring& name);
+
+// The id of the process that started this one (it may have ended since); 0 when unknown.
+DWORD ParentProcessId(DWORD processId);
+
 // Ids of the running processes whose image file name (without folder) is `imageName`.
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
 

@@ -95,19 +95,25 @@ TEST(HostCoreExit, CoreFailingAtOnceIsReportedWithItsCodeAndMatchedError) {
     EXPECT_EQ(ReadFileBytes(connection.done), "done");
 }
 
+// A core that ends on its own after "ready": with a message and a code, or by crashing, which
+// leaves no output and an exception code above 2^31 as its exit code.
 TEST(HostCoreExit, CoreEndingAfterReadyIsACoreExit) {
-    HostConnection connection;
-    const std::wstring go = connection.directory / L"go";
-    connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "listen " +
-                               std::to_string(connection.apiPort) + "\n" + HostConnection::Line("wait-for", go) +
-                               "stderr ERROR start service: starting tun stack: gone\nexit 7\n");
-    ChildProcess host(HelperPath(), connection.HostArguments());
-    ASSERT_TRUE(WaitForReadyRecord(connection)) << "state file: " << ReadFileBytes(connection.state);
-    WriteFileBytes(go, "");
-    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
-    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("core-exit", "TUN_STACK_ERROR", 0, 7));
-    EXPECT_EQ(ReadFileBytes(connection.done), "done");
-    EXPECT_TRUE(EndsSoon(connection.CoreProcessId()));
+    for (const auto& [ending, code, exitCode] :
+         {std::tuple{"stderr ERROR start service: starting tun stack: gone\nexit 7\n", "TUN_STACK_ERROR", 7u},
+          std::tuple{"crash\n", "CORE_ERROR", 0xC0000005u}}) {
+        HostConnection connection;
+        const std::wstring go = connection.directory / L"go";
+        connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "listen " +
+                                   std::to_string(connection.apiPort) + "\n" + HostConnection::Line("wait-for", go) +
+                                   ending);
+        ChildProcess host(HelperPath(), connection.HostArguments());
+        ASSERT_TRUE(WaitForReadyRecord(connection)) << "state file: " << ReadFileBytes(connection.state);
+        WriteFileBytes(go, "");
+        EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+        EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("core-exit", code, 0, exitCode)) << ending;
+        EXPECT_EQ(ReadFileBytes(connection.done), "done");
+        EXPECT_TRUE(EndsSoon(connection.CoreProcessId()));
+    }
 }
 
 // Only the last 8192 bytes of output count: a phrase and an error text further back

@@ -23,9 +23,11 @@ std::vector<std::wstring> EnableArguments(const std::wstring& state, const std::
 TEST_F(ProxyConcurrency, ManyEnablesAtOnceLetExactlyOneThrough) {
     std::vector<std::unique_ptr<BackgroundHelper>> runs;
     for (int i = 0; i < 8; ++i) {
-        runs.push_back(std::make_unique<BackgroundHelper>(EnableArguments(state_, std::to_wstring(8080 + i))));
+        runs.push_back(std::make_unique<BackgroundHelper>(EnableArguments(state_, std::to_wstring(8080 + i)),
+                                                          BackgroundHelper::Start::Suspended));
         ASSERT_TRUE(runs.back()->Started());
     }
+    for (auto& run : runs) run->Resume();
     int succeeded = 0;
     int refused = 0;
     for (auto& run : runs) {

@@ -139,6 +139,7 @@ private:
         if (directive == "wait-for") return WaitFor(Wide(argument));
         if (directive == "timestamp") return Timestamp(Wide(argument));
         if (directive == "exit") ExitProcess(static_cast<UINT>(ToNumber(argument, lineNumber)));
+        if (directive == "crash") Crash();
         Fail(kUsageExitCode, "line " + std::to_string(lineNumber) + ": unknown directive \"" + std::string(directive) +
                                  "\"");
     }
@@ -154,6 +155,19 @@ private:
             }
         }
         if (!batch.empty()) WriteTo(handle, batch);
+    }
+
+    // Ends the way a crashed program ends where no debugger is set up: with the exception's
+    // code as its exit code. Wine would otherwise start its debugger on the unhandled exception.
+    static LONG WINAPI EndWithExceptionCode(EXCEPTION_POINTERS* exception) {
+        TerminateProcess(GetCurrentProcess(), exception->ExceptionRecord->ExceptionCode);
+        return EXCEPTION_CONTINUE_SEARCH;
+    }
+
+    [[noreturn]] static void Crash() {
+        SetUnhandledExceptionFilter(EndWithExceptionCode);
+        RaiseException(EXCEPTION_ACCESS_VIOLATION, EXCEPTION_NONCONTINUABLE, 0, nullptr);
+        ExitProcess(EXCEPTION_ACCESS_VIOLATION);
     }
 
     [[noreturn]] static void Flood(std::string_view text) {

@@ -83,9 +83,18 @@ StandInSettings LoadSettings() {
     return bytes ? ParseStandInSettings(*bytes) : StandInSettings{};
 }
 
+// Replaced whole, as WinINet keeps the four options in one registry value: a helper killed
+// in the middle of a call leaves the old settings or the new ones, never a torn file.
 void StoreSettings(const StandInSettings& settings) {
     const WideString path = Environment(L"KELDRIX_STAND_IN_SETTINGS");
-    if (!path.empty()) WriteFileBytes(path, FormatStandInSettings(settings), CREATE_ALWAYS, GENERIC_WRITE);
+    if (path.empty()) return;
+    const WideString fresh = path + L".new";
+    WriteFileBytes(fresh, FormatStandInSettings(settings), CREATE_ALWAYS, GENERIC_WRITE);
+    constexpr int kMoveAttempts = 50;
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+        if (MoveFileExW(fresh.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return;
+        Sleep(10);
+    }
 }
 
 uint32_t ForcedFlags() {

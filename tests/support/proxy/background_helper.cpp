@@ -7,7 +7,7 @@ namespace proxy_testing {
 
 using namespace testing_support;
 
-BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments)
+BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments, Start start)
     : outputPath_(directory_ / L"stdout") {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     const HANDLE output = CreateFileW(outputPath_.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -16,16 +16,22 @@ BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments)
     STARTUPINFOW startup = StartupWritingTo(output);
     std::wstring commandLine = QuoteArgument(HelperPath()) + L" " + JoinArguments(arguments);
     PROCESS_INFORMATION info{};
-    if (CreateTestProcess(HelperPath(), commandLine, true, startup, info)) {
-        CloseHandle(info.hThread);
+    const DWORD flags = start == Start::Suspended ? CREATE_SUSPENDED : 0;
+    if (CreateTestProcess(HelperPath(), commandLine, true, startup, info, flags)) {
         process_ = info.hProcess;
+        thread_ = info.hThread;
     }
     CloseHandle(output);
+}
+
+void BackgroundHelper::Resume() {
+    if (thread_ != nullptr) ResumeThread(thread_);
 }
 
 BackgroundHelper::~BackgroundHelper() {
     if (process_ == nullptr) return;
     Terminate();
+    CloseHandle(thread_);
     CloseHandle(process_);
 }
 

@@ -12,12 +12,16 @@ namespace proxy_testing {
 
 class BackgroundHelper {
 public:
-    explicit BackgroundHelper(const std::vector<std::wstring>& arguments);
+    enum class Start { Running, Suspended };
+
+    explicit BackgroundHelper(const std::vector<std::wstring>& arguments, Start start = Start::Running);
     BackgroundHelper(const BackgroundHelper&) = delete;
     BackgroundHelper& operator=(const BackgroundHelper&) = delete;
     ~BackgroundHelper();
 
     bool Started() const { return process_ != nullptr; }
+    // Lets a run started suspended begin: many resumed one after another start nearly together.
+    void Resume();
     // The exit code, or STILL_ACTIVE when the run outlived the time-out.
     DWORD Wait(DWORD timeoutMilliseconds);
     void Terminate();
@@ -28,6 +32,7 @@ private:
     testing_support::TemporaryDirectory directory_;
     std::wstring outputPath_;
     HANDLE process_ = nullptr;
+    HANDLE thread_ = nullptr;
 };
 
 }  // namespace proxy_testing

@@ -4,20 +4,6 @@ namespace proxy_testing {
 
 using namespace testing_support;
 
-std::string StatusLine(bool proxyEnabled, bool proxyMatches, bool pacEnabled, bool autoDetect) {
-    auto word = [](bool value) { return std::string(value ? "true" : "false"); };
-    return "{\"component\":\"proxy\",\"stage\":\"proxy-status\",\"proxyEnabled\":" + word(proxyEnabled) +
-           ",\"proxyMatches\":" + word(proxyMatches) + ",\"pacEnabled\":" + word(pacEnabled) +
-           ",\"autoDetect\":" + word(autoDetect) + "}";
-}
-
-std::string ErrorLine(unsigned long code) {
-    return "{\"component\":\"proxy\",\"stage\":\"proxy-error\",\"code\":\"PROXY_CONFIG_ERROR\",\"win32\":" +
-           std::to_string(code) + "}";
-}
-
-std::string EnabledLine() { return StatusLine(true, true, false, false); }
-
 StandInSettings WithEmptyForNull(StandInSettings settings) {
     for (auto* text : {&settings.proxyServer, &settings.bypassList, &settings.autoConfigUrl}) {
         if (!*text) *text = std::wstring();

@@ -1,5 +1,5 @@
-// What the proxy black-box tests share: the expected output texts, spelled out here rather
-// than taken from the helper's own builders, and a fixture running helpers on the stand-in.
+// What the proxy black-box tests share: the expected output lines and a fixture running
+// helpers on the stand-in.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -7,16 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "support/proxy/proxy_lines.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 
 namespace proxy_testing {
-
-std::string StatusLine(bool proxyEnabled, bool proxyMatches, bool pacEnabled, bool autoDetect);
-std::string ErrorLine(unsigned long code);
-// The status line of a successful enable.
-std::string EnabledLine();
 
 // Settings as the user sees them after a restore: the helper keeps unset strings as empty.
 StandInSettings WithEmptyForNull(StandInSettings settings);

@@ -1,5 +1,6 @@
 #include "support/proxy/stand_in_wininet_control.h"
 
+#include "base/executable_path.h"
 #include "support/helper_process.h"
 
 namespace proxy_testing {
@@ -23,7 +24,7 @@ std::wstring SystemWinInetPath() {
 }  // namespace
 
 bool InstallStandInWinInet() {
-    const std::wstring built = TestProgramDirectory() + L"\\stand-in\\wininet.dll";
+    const std::wstring built = DirectoryOf(HelperPath()) + L"\\tests\\stand-in\\wininet.dll";
     const std::string bytes = ReadFileBytes(built);
     if (bytes.empty()) return false;
     if (ReadFileBytes(SystemWinInetPath()) == bytes) return true;

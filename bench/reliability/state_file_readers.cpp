@@ -1,0 +1,180 @@
+// Host runs while client threads read the state file and the done marker the way the
+// whole-file reads of common runtimes do (.NET File.ReadAllText, Python open().read(), Go
+// os.ReadFile): open for reading, shared for reading only, read, close, over and over. Counts
+// the host runs whose final record or done marker never reached the disk, and times host runs
+// whose state file one reader holds open all along.
+#include <algorithm>
+#include <atomic>
+#include <thread>
+
+#include "campaigns.h"
+#include "host/tests/host_connection.h"
+#include "support/helper_process.h"
+#include "support/temp_directory.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace host_testing;
+
+constexpr size_t kCheapRunsPerScale = 200;
+constexpr size_t kFullRunsPerScale = 20;
+constexpr size_t kUnreadRunsPerScale = 50;
+constexpr size_t kTimedRunsPerScale = 10;
+constexpr DWORD kHostEndLimitMilliseconds = 30000;
+constexpr char kFullRunCoreExitCode[] = "3";
+
+std::string ReadAsCommonRuntimesDo(const std::wstring& path) {
+    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return {};
+    std::string bytes;
+    char buffer[4096];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+// Client threads reading the files in a loop until they are destroyed.
+class Readers {
+public:
+    Readers(int count, const std::vector<std::wstring>& paths) {
+        for (int i = 0; i < count; ++i) {
+            threads_.emplace_back([this, paths] {
+                while (!stop_) {
+                    for (const std::wstring& path : paths) ReadAsCommonRuntimesDo(path);
+                }
+            });
+        }
+    }
+    Readers(const Readers&) = delete;
+    Readers& operator=(const Readers&) = delete;
+    ~Readers() {
+        stop_ = true;
+        for (std::thread& thread : threads_) thread.join();
+    }
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+struct RunOutcome {
+    bool recordLost = false;
+    bool doneLost = false;
+    ULONGLONG milliseconds = 0;
+};
+
+// A host that finds its client's creation time wrong: it writes the "parent-check" failure
+// record and the done marker, and ends. The state file holds the last record of an earlier
+// connection, as it does when a client keeps one state path.
+RunOutcome CheapRun(int readerCount, bool holdStateFile) {
+    TemporaryDirectory directory;
+    const std::wstring state = directory / L"state";
+    const std::wstring done = directory / L"done";
+    WriteFileBytes(state, kReadyRecord);
+    const uint64_t wrongCreationTime = ProcessCreationTime(GetCurrentProcess()) + 1;
+    const std::vector<std::wstring> arguments = {
+        L"--host",  L"--config", directory / L"core.txt", L"--parent", std::to_wstring(GetCurrentProcessId()),
+        L"--api",   L"1",        L"--interface",          L"lo",       L"--state",
+        state,      L"--stop",   directory / L"stop",     L"--done",   done,
+        L"--created", std::to_wstring(wrongCreationTime)};
+    RunOutcome outcome;
+    {
+        const HANDLE holder = holdStateFile ? CreateFileW(state.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                          OPEN_EXISTING, 0, nullptr)
+                                            : INVALID_HANDLE_VALUE;
+        Readers readers(readerCount, {state, done});
+        const ULONGLONG started = GetTickCount64();
+        ChildProcess host(HelperPath(), arguments);
+        host.Wait(kHostEndLimitMilliseconds);
+        outcome.milliseconds = GetTickCount64() - started;
+        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    }
+    outcome.recordLost = ReadFileBytes(state).rfind(R"({"stage":"parent-check")", 0) != 0;
+    outcome.doneLost = ReadFileBytes(done) != "done";
+    return outcome;
+}
+
+// A whole connection: the core comes up, is ready, and exits with a code, so that the host
+// replaces its record three times and the last is the core's failure record.
+RunOutcome FullRun(int readerCount) {
+    HostConnection connection;
+    connection.WriteCoreScript("listen " + std::to_string(connection.apiPort) + "\nsleep 300\nexit " +
+                               kFullRunCoreExitCode + "\n");
+    RunOutcome outcome;
+    {
+        Readers readers(readerCount, {connection.state, connection.done});
+        ChildProcess host(HelperPath(), connection.HostArguments());
+        host.Wait(kHostEndLimitMilliseconds);
+    }
+    const std::string record = ReadFileBytes(connection.state);
+    outcome.recordLost = record.find(std::string(",\"exitCode\":") + kFullRunCoreExitCode + "}") == std::string::npos;
+    outcome.doneLost = ReadFileBytes(connection.done) != "done";
+    return outcome;
+}
+
+ULONGLONG Median(std::vector<ULONGLONG> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+class StateFileReaders {
+public:
+    explicit StateFileReaders(Campaign& campaign) : campaign_(campaign) {}
+
+    void Run() {
+        const size_t scale = static_cast<size_t>(campaign_.Scale());
+        MeasureLosses("no reader", 0, kUnreadRunsPerScale * scale, 0);
+        MeasureLosses("one reader", 1, kCheapRunsPerScale * scale, kFullRunsPerScale * scale);
+        MeasureLosses("two readers", 2, kCheapRunsPerScale * scale, kFullRunsPerScale * scale);
+        MeasureHeldFile(kTimedRunsPerScale * scale);
+    }
+
+private:
+    void MeasureLosses(const std::string& readers, int readerCount, size_t cheapRuns, size_t fullRuns) {
+        uint64_t records = 0, markers = 0;
+        for (size_t run = 0; run < cheapRuns; ++run) {
+            const RunOutcome outcome = CheapRun(readerCount, false);
+            records += outcome.recordLost;
+            markers += outcome.doneLost;
+        }
+        campaign_.Row(readers + ", cheap host runs: final record lost", OutOf(records, cheapRuns));
+        campaign_.Row(readers + ", cheap host runs: done marker lost", OutOf(markers, cheapRuns));
+        if (fullRuns == 0) return;
+        records = markers = 0;
+        for (size_t run = 0; run < fullRuns; ++run) {
+            const RunOutcome outcome = FullRun(readerCount);
+            records += outcome.recordLost;
+            markers += outcome.doneLost;
+        }
+        campaign_.Row(readers + ", full host runs: final record lost", OutOf(records, fullRuns));
+        campaign_.Row(readers + ", full host runs: done marker lost", OutOf(markers, fullRuns));
+    }
+
+    // The same cheap run with its state file free and held open by a reader from before the
+    // host starts until it has ended, in turns, so that both see the same load.
+    void MeasureHeldFile(size_t runs) {
+        std::vector<ULONGLONG> unheld, held;
+        uint64_t lostWhileHeld = 0;
+        for (size_t run = 0; run < runs; ++run) {
+            unheld.push_back(CheapRun(0, false).milliseconds);
+            const RunOutcome outcome = CheapRun(0, true);
+            held.push_back(outcome.milliseconds);
+            lostWhileHeld += outcome.recordLost;
+        }
+        const ULONGLONG worstHeld = *std::max_element(held.begin(), held.end());
+        campaign_.Row("host run, state file free: median ms", std::to_string(Median(unheld)));
+        campaign_.Row("host run, state file held throughout: median / worst ms",
+                      std::to_string(Median(held)) + " / " + std::to_string(worstHeld));
+        campaign_.Row("worst delay a held state file adds to a host run, ms",
+                      std::to_string(worstHeld > Median(unheld) ? worstHeld - Median(unheld) : 0));
+        campaign_.Row("host runs with the state file held: final record lost", OutOf(lostWhileHeld, runs));
+    }
+
+    Campaign& campaign_;
+};
+
+}  // namespace
+
+void RunStateFileReaders(Campaign& campaign) { StateFileReaders(campaign).Run(); }

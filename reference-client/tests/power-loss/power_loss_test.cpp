@@ -1,0 +1,120 @@
+// The reference client after a power loss. The first test leaves a connection running with
+// the system proxy switched on; run-with-power-loss.sh then stops the whole Wine session, so
+// that every process of the connection ends at once with no chance to clean up (the guard
+// too); the second test starts the client again and looks for the user's own settings.
+// Each test is one half: run them through the script, never alone.
+#include <gtest/gtest.h>
+
+#include "base/executable_path.h"
+#include "support/file_watch.h"
+#include "support/helper_process.h"
+#include "support/proxy/stand_in_wininet_control.h"
+#include "support/running_processes.h"
+#include "support/temp_directory.h"
+
+namespace {
+
+using namespace testing_support;
+using namespace proxy_testing;
+
+constexpr DWORD kConnectedWithin = 60000;
+constexpr DWORD kWholeConnectionWithin = 120000;
+
+std::wstring ClientPath() { return DirectoryOf(HelperPath()) + L"\\keldrix-reference-client.exe"; }
+
+// The folder both halves share, named by the script.
+std::wstring SharedFolder() {
+    wchar_t folder[MAX_PATH * 4] = {};
+    const DWORD length = GetEnvironmentVariableW(L"KELDRIX_POWER_LOSS_FOLDER", folder, MAX_PATH * 4);
+    return length > 0 && length < MAX_PATH * 4 ? std::wstring(folder, length) : std::wstring();
+}
+
+// Settings a fresh profile never has, and none of them null, so that "back" compares exactly.
+StandInSettings DistinctiveUserSettings() {
+    StandInSettings settings;
+    settings.flags = 0x40000000u | 1u | 4u | 8u;
+    settings.proxyServer = L"http=proxy.corp\x00E9.example:3128;https=proxy.corp.example:3129";
+    settings.bypassList = L"*.corp.example;<local>";
+    settings.autoConfigUrl = L"http://wpad.corp.example/wpad.dat";
+    return settings;
+}
+
+// The helpers run against the WinINet stand-in, whose settings file lives in the shared folder
+// and so outlives the session. The override stays: the prefix is this test's alone.
+class PowerLoss : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_FALSE(folder_.empty()) << "KELDRIX_POWER_LOSS_FOLDER is not set: run run-with-power-loss.sh";
+        ASSERT_TRUE(InstallStandInWinInet());
+        SelectNativeWinInet(true);
+        SetEnvironmentVariableW(L"KELDRIX_STAND_IN_SETTINGS", settings_.c_str());
+        SetEnvironmentVariableW(L"KELDRIX_STAND_IN_LOG", (folder_ + L"\\wininet calls.log").c_str());
+    }
+
+    StandInSettings Settings() const { return ParseStandInSettings(ReadFileBytes(settings_)); }
+
+    std::vector<std::wstring> ClientArguments(const std::wstring& seconds) const {
+        return {L"--seconds", seconds, L"--work", work_, L"--proxy-state", proxyState_};
+    }
+
+    // The client outlives this program: only the end of the session ends it.
+    bool StartClientToOutliveTheTest() const {
+        SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+        const HANDLE output = CreateFileW((folder_ + L"\\first client output.txt").c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ, &inheritable, CREATE_ALWAYS, 0, nullptr);
+        if (output == INVALID_HANDLE_VALUE) return false;
+        STARTUPINFOW startup = StartupWritingTo(output);
+        PROCESS_INFORMATION client{};
+        const bool started = CreateTestProcess(ClientPath(), L"\"" + ClientPath() + L"\" " +
+                                               JoinArguments(ClientArguments(L"0")), true, startup, client);
+        CloseHandle(output);
+        if (!started) return false;
+        CloseHandle(client.hThread);
+        CloseHandle(client.hProcess);
+        return true;
+    }
+
+    std::wstring folder_ = SharedFolder();
+    std::wstring work_ = folder_ + L"\\work";
+    std::wstring proxyState_ = folder_ + L"\\proxy-state.bin";
+    std::wstring settings_ = folder_ + L"\\wininet settings";
+};
+
+TEST_F(PowerLoss, ConnectionIsUpWithTheProxyOnWhenThePowerGoes) {
+    WriteFileBytes(settings_, FormatStandInSettings(DistinctiveUserSettings()));
+    ASSERT_TRUE(CreateDirectoryW(work_.c_str(), nullptr));
+    ASSERT_TRUE(StartClientToOutliveTheTest());
+    // The guard is the last thing a connection starts, after the proxy is switched on.
+    ASSERT_TRUE(WaitUntil([&] { return !RunningHelperOption(L"--guard", work_, L"--core").empty(); },
+                          kConnectedWithin))
+        << "no guard was started";
+    EXPECT_EQ(Settings().proxyServer.value_or(L"").rfind(L"127.0.0.1:", 0), 0u) << "the proxy is not switched on";
+    EXPECT_TRUE(PathExists(proxyState_));
+    EXPECT_FALSE(ProcessIdsByImageName(L"sing-box.exe").empty()) << "the core does not run";
+}
+
+TEST_F(PowerLoss, RestartedClientPutsTheUserSettingsBackBeforeItConnects) {
+    ASSERT_TRUE(ProcessIdsByImageName(L"KELDRIX-Network.exe").empty()) << "a helper outlived the session";
+    ASSERT_TRUE(ProcessIdsByImageName(L"sing-box.exe").empty()) << "a core outlived the session";
+    ASSERT_TRUE(PathExists(proxyState_));
+    ASSERT_NE(Settings(), DistinctiveUserSettings()) << "the proxy was not left switched on";
+    // The power went as the client was disconnecting: its stop marker and the host's done
+    // marker are there too, beside the last record.
+    WriteFileBytes(work_ + L"\\stop", "");
+    WriteFileBytes(work_ + L"\\done", "done");
+
+    const ProcessResult client = RunProgram(ClientPath(), ClientArguments(L"1"), kWholeConnectionWithin);
+    const std::string& output = client.output;
+    EXPECT_EQ(client.exitCode, 0u) << "the client's output:\n" << output;
+    const size_t restore = output.find("$ KELDRIX-Network.exe --proxy-restore");
+    const size_t launch = output.find("$ KELDRIX-Network.exe --launch");
+    ASSERT_NE(restore, std::string::npos);
+    ASSERT_NE(launch, std::string::npos);
+    EXPECT_LT(restore, launch);
+    EXPECT_NE(output.find("summary: launch 0, ready, proxy-enable 0, guard 0, done marker written, proxy-restore 0"),
+              std::string::npos);
+    EXPECT_EQ(Settings(), DistinctiveUserSettings());
+    EXPECT_FALSE(PathExists(proxyState_));
+}
+
+}  // namespace
