@@ -1,7 +1,5 @@
 #include "base/file_io.h"
 
-#include <algorithm>
-
 #include "base/client_path_access.h"
 #include "base/file_by_handle.h"
 #include "base/temporary_file.h"
@@ -15,12 +13,10 @@ bool HeldByAnotherProcess(DWORD error) {
 }
 
 void ReplaceWith(HANDLE temporary, const WideString& path) {
-    DWORD waited = 0;
-    for (DWORD pause = 1; !MoveThroughHandle(temporary, path);
-         pause = std::min(2 * pause, kLongestReplaceRetryPauseMilliseconds)) {
-        if (!HeldByAnotherProcess(GetLastError()) || waited >= kReplaceRetryMilliseconds) return;
-        Sleep(pause);
-        waited += pause;
+    const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMilliseconds;
+    while (!MoveThroughHandle(temporary, path)) {
+        if (!HeldByAnotherProcess(GetLastError()) || GetTickCount64() >= deadline) return;
+        Sleep(1);
     }
 }
 

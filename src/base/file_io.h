@@ -10,11 +10,10 @@ inline constexpr size_t kMaxWholeFileBytes = 65536;
 
 // A replacing move fails while another process has the target open (a reader that opened it
 // without delete sharing, as most runtimes' "read whole file" calls do), or the temporary file
-// (a scanner). It is tried again after pauses of 1, 2, 4, then 8 ms, often enough to find the
-// short gaps between a busy reader's reads, until the pauses add up to 250 ms; then the write is
-// given up. That bounds the delay that a held file adds to one write.
-inline constexpr DWORD kReplaceRetryMilliseconds = 250;
-inline constexpr DWORD kLongestReplaceRetryPauseMilliseconds = 8;
+// (a scanner). It is tried again every millisecond (or as finely as the system's timer allows),
+// often enough to find the short gaps between busy readers' reads, for 250 ms; then the write
+// is given up. That bounds the delay that a held file adds to one write.
+inline constexpr ULONGLONG kReplaceRetryMilliseconds = 250;
 
 // Replaces the file through a temporary file of its own beside it (normally "<path>.tmp") and a
 // replacing move of exactly that file, so that readers see the old content or the new one, never

@@ -8,6 +8,7 @@
 #include "host/core_launch_plan.h"
 #include "host/core_supervision.h"
 #include "host/host_session.h"
+#include "host/in_job_start.h"
 #include "host/readiness_probes.h"
 #include "host/user_rights.h"
 
@@ -16,7 +17,7 @@ namespace {
 constexpr uint32_t kFailedBeforeCore = 1;
 constexpr uint32_t kHostEnded = 0;
 constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
-constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED;
+constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 constexpr UINT kKilledBeforeRunning = 1;
 
@@ -83,21 +84,36 @@ UniqueHandleFile OpenInheritableNul() {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
+// Creates the core suspended and already inside the job; false with the creation's error.
+bool CreateCoreInJob(HostSession& session, const CoreLaunchPlan& plan, HANDLE input, PROCESS_INFORMATION& core,
+                     DWORD& error) {
+    const InJobStartAttributes inJob(session.job.Get());
+    if (inJob.List() == nullptr) {
+        error = GetLastError();
+        return false;
+    }
+    STARTUPINFOEXW startup{};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    startup.StartupInfo.hStdInput = input;
+    startup.StartupInfo.hStdOutput = session.pipeWrite.Get();
+    startup.StartupInfo.hStdError = session.pipeWrite.Get();
+    startup.lpAttributeList = inJob.List();
+    WideString commandLine = plan.commandLine;
+    const BOOL started = CreateProcessW(plan.executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
+                                        kCoreCreationFlags, nullptr, plan.workingDirectory.c_str(),
+                                        &startup.StartupInfo, &core);
+    error = GetLastError();
+    return started != FALSE;
+}
+
 bool StartCoreSuspended(HostSession& session) {
     const CoreLaunchPlan plan = PlanCoreLaunch(GetHelperDirectory(), session.options.Get(L"--config"));
-    WideString commandLine = plan.commandLine;
     UniqueHandleFile input = OpenInheritableNul();
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = input.Get();
-    startup.hStdOutput = session.pipeWrite.Get();
-    startup.hStdError = session.pipeWrite.Get();
     PROCESS_INFORMATION core{};
+    DWORD startError = 0;
     session.Report("start-core");
-    const BOOL started = CreateProcessW(plan.executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        kCoreCreationFlags, nullptr, plan.workingDirectory.c_str(), &startup, &core);
-    const DWORD startError = GetLastError();
+    const bool started = CreateCoreInJob(session, plan, input.Get(), core, startError);
     // From here on only the core and its children write into the pipe.
     session.pipeWrite.Reset();
     input.Reset();
@@ -110,7 +126,8 @@ bool StartCoreSuspended(HostSession& session) {
     return true;
 }
 
-// The core runs no instruction outside the job: it was created suspended.
+// The core runs no instruction outside the job: it was created in it, suspended. Assigning it
+// again confirms that it is there.
 bool LetCoreRunInJob(HostSession& session) {
     if (!AssignProcessToJobObject(session.job.Get(), session.coreProcess.Get())) {
         const DWORD error = GetLastError();
