@@ -1,5 +1,6 @@
 #include "launch/host_parameters.h"
 
+#include "base/number_conversion.h"
 #include "base/quote_argument.h"
 
 namespace {
@@ -10,7 +11,7 @@ bool SurvivesUnquoted(const WideString& name) {
 
 }  // namespace
 
-WideString FormatCreationTime(uint64_t creationTime) { return std::to_wstring(creationTime); }
+WideString FormatCreationTime(uint64_t creationTime) { return FormatUnsigned(creationTime); }
 
 WideString BuildHostParameters(const OptionMap& options) {
     WideString parameters = L"--host";
