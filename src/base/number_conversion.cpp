@@ -37,3 +37,12 @@ Unsigned ParseUnsigned(const WideString& text) {
 uint32_t ParseUnsigned32(const WideString& text) { return ParseUnsigned<uint32_t>(text); }
 
 uint64_t ParseUnsigned64(const WideString& text) { return ParseUnsigned<uint64_t>(text); }
+
+WideString FormatUnsigned(uint64_t value) {
+    WideString digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}

@@ -1,8 +1,8 @@
 #include "base/temporary_file.h"
 
-#include <string>
 
 #include "base/file_by_handle.h"
+#include "base/number_conversion.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ void RemoveLeftover(const WideString& name) {
 }
 
 WideString FreshTemporaryName(const WideString& path, unsigned attempt) {
-    return path + L"." + std::to_wstring(GetCurrentProcessId()) + L"." + std::to_wstring(attempt) + L".tmp";
+    return path + L"." + FormatUnsigned(GetCurrentProcessId()) + L"." + FormatUnsigned(attempt) + L".tmp";
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "launch/host_parameters.h"
 
+#include "base/number_conversion.h"
 #include "base/quote_argument.h"
 
-WideString FormatCreationTime(uint64_t creationTime) { return std::to_wstring(creationTime); }
+WideString FormatCreationTime(uint64_t creationTime) { return FormatUnsigned(creationTime); }
 
 WideString BuildHostParameters(const OptionMap& options) {
     WideString parameters = L"--host";

@@ -1,5 +1,6 @@
 #include "proxy/proxy_mutex.h"
 
+#include "base/number_conversion.h"
 #include "base/win32_error.h"
 
 namespace {
@@ -16,7 +17,7 @@ uint64_t HashProxyStatePath(const WideString& path) {
 }
 
 WideString ProxyMutexName(const WideString& path) {
-    return L"Local\\KELDRIX-Proxy-" + std::to_wstring(HashProxyStatePath(path));
+    return L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(path));
 }
 
 ProxyMutexLock AcquireProxyMutex(const WideString& path) {

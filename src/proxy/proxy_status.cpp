@@ -1,8 +1,9 @@
 #include "proxy/proxy_status.h"
 
+#include "base/number_conversion.h"
 #include "base/standard_output.h"
 
-WideString LocalProxyAddress(uint32_t port) { return L"127.0.0.1:" + std::to_wstring(port); }
+WideString LocalProxyAddress(uint32_t port) { return L"127.0.0.1:" + FormatUnsigned(port); }
 
 ProxyStatusWords EvaluateProxyStatus(const ProxySettings& current, const WideString& localProxyAddress) {
     return ProxyStatusWords{

@@ -65,6 +65,13 @@ TEST(NumberConversion, FailsWithoutDigitsOrBeyondRange) {
     EXPECT_THROW(ParseUnsigned64(L"18446744073709551616"), std::out_of_range);
 }
 
+TEST(NumberConversion, FormatsLikeToWstringAndParsesBack) {
+    for (uint64_t value : {0ull, 7ull, 10ull, 65535ull, 4294967296ull, 133500000000000000ull, ~0ull}) {
+        EXPECT_EQ(FormatUnsigned(value), std::to_wstring(value));
+        EXPECT_EQ(ParseUnsigned64(FormatUnsigned(value)), value);
+    }
+}
+
 OptionMap ConnectionOptions() {
     OptionMap options;
     for (const wchar_t* name : {L"--config", L"--parent", L"--api", L"--interface", L"--state", L"--stop", L"--done"}) {

@@ -8,6 +8,7 @@
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"
+#include "support/proxy/stand_in_wininet_control.h"
 #include "support/temp_directory.h"
 
 namespace {
@@ -20,6 +21,11 @@ const std::vector<std::wstring> kPlanted = {L"wininet", L"iphlpapi"};
 class DllOverridePlanting : public ::testing::Test {
 protected:
     void SetUp() override {
+        // The proxy verbs load system32's WinINet, which the override selects. Wine's own one
+        // loads IP Helper by a search that ignores the helper's restriction to System32, and
+        // would find the planted one; the stand-in loads nothing. Without this, which of the two
+        // is there depends on whether a proxy test has run in the prefix before.
+        ASSERT_TRUE(proxy_testing::InstallStandInWinInet());
         ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kOverridesKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr),
                   ERROR_SUCCESS);
         for (const std::wstring& name : kPlanted) {
