@@ -1,6 +1,5 @@
 #include "base/temporary_file.h"
 
-
 #include "base/file_by_handle.h"
 #include "base/number_conversion.h"
 
