@@ -139,8 +139,9 @@ private:
             records += outcome.recordLost;
             markers += outcome.doneLost;
         }
-        campaign_.Row(readers + ", cheap host runs: final record lost", OutOf(records, cheapRuns));
-        campaign_.Row(readers + ", cheap host runs: done marker lost", OutOf(markers, cheapRuns));
+        const std::string cheap = readers + ", " + std::to_string(cheapRuns) + " cheap host runs: ";
+        campaign_.ZeroRow(cheap + "final record lost", records);
+        campaign_.ZeroRow(cheap + "done marker lost", markers);
         if (fullRuns == 0) return;
         records = markers = 0;
         for (size_t run = 0; run < fullRuns; ++run) {
@@ -148,8 +149,9 @@ private:
             records += outcome.recordLost;
             markers += outcome.doneLost;
         }
-        campaign_.Row(readers + ", full host runs: final record lost", OutOf(records, fullRuns));
-        campaign_.Row(readers + ", full host runs: done marker lost", OutOf(markers, fullRuns));
+        const std::string full = readers + ", " + std::to_string(fullRuns) + " full host runs: ";
+        campaign_.ZeroRow(full + "final record lost", records);
+        campaign_.ZeroRow(full + "done marker lost", markers);
     }
 
     // The same cheap run with its state file free and held open by a reader from before the
