@@ -3,9 +3,8 @@
 #include <set>
 #include <vector>
 
-#include <tlhelp32.h>
-
 #include "base/filetime.h"
+#include "support/running_processes.h"
 
 namespace {
 
@@ -23,19 +22,6 @@ bool HasImage(HANDLE process, const std::wstring& corePath) {
                                 TRUE) == CSTR_EQUAL;
 }
 
-std::vector<PROCESSENTRY32W> RunningProcesses() {
-    std::vector<PROCESSENTRY32W> processes;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return processes;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        processes.push_back(entry);
-    }
-    CloseHandle(snapshot);
-    return processes;
-}
-
 }  // namespace
 
 uint64_t CurrentFileTime() {
@@ -45,7 +31,7 @@ uint64_t CurrentFileTime() {
 }
 
 DWORD FindCoreProcessId(const std::wstring& corePath, DWORD launcherId, uint64_t startedNotBefore) {
-    const std::vector<PROCESSENTRY32W> processes = RunningProcesses();
+    const std::vector<PROCESSENTRY32W> processes = testing_support::RunningProcesses();
     std::set<DWORD> hosts;
     for (const PROCESSENTRY32W& entry : processes) {
         if (entry.th32ParentProcessID == launcherId && lstrcmpiW(entry.szExeFile, L"KELDRIX-Network.exe") == 0) {

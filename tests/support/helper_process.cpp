@@ -3,8 +3,7 @@
 #include "base/executable_path.h"
 #include "base/filetime.h"
 #include "base/quote_argument.h"
-
-#include <tlhelp32.h>
+#include "support/running_processes.h"
 
 namespace testing_support {
 
@@ -133,16 +132,11 @@ bool ProcessHasEnded(DWORD processId) {
 
 std::vector<DWORD> ChildProcessIds(DWORD parentId) {
     std::vector<DWORD> children;
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return children;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL found = Process32FirstW(snapshot, &entry); found; found = Process32NextW(snapshot, &entry)) {
+    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
         if (entry.th32ParentProcessID == parentId && !ProcessHasEnded(entry.th32ProcessID)) {
             children.push_back(entry.th32ProcessID);
         }
     }
-    CloseHandle(snapshot);
     return children;
 }
 

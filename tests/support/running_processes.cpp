@@ -1,6 +1,5 @@
 #include "support/running_processes.h"
 
-#include <tlhelp32.h>
 #include <winternl.h>
 
 namespace testing_support {
@@ -25,29 +24,31 @@ std::wstring ProcessCommandLine(DWORD processId) {
     return commandLine;
 }
 
-DWORD ParentProcessId(DWORD processId) {
-    DWORD parent = 0;
+std::vector<PROCESSENTRY32W> RunningProcesses() {
+    std::vector<PROCESSENTRY32W> processes;
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return parent;
+    if (snapshot == INVALID_HANDLE_VALUE) return processes;
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
-        if (entry.th32ProcessID == processId) parent = entry.th32ParentProcessID;
+        processes.push_back(entry);
     }
     CloseHandle(snapshot);
-    return parent;
+    return processes;
+}
+
+DWORD ParentProcessId(DWORD processId) {
+    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
+        if (entry.th32ProcessID == processId) return entry.th32ParentProcessID;
+    }
+    return 0;
 }
 
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName) {
     std::vector<DWORD> ids;
-    const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return ids;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof(entry);
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    for (const PROCESSENTRY32W& entry : RunningProcesses()) {
         if (lstrcmpiW(entry.szExeFile, imageName.c_str()) == 0) ids.push_back(entry.th32ProcessID);
     }
-    CloseHandle(snapshot);
     return ids;
 }
 

@@ -3,9 +3,15 @@
 #include <string>
 #include <vector>
 
+// clang-format off
 #include "base/win32.h"
+#include <tlhelp32.h>
+// clang-format on
 
 namespace testing_support {
+
+// Every running process, as one snapshot of the system's process list.
+std::vector<PROCESSENTRY32W> RunningProcesses();
 
 // The command line a running process was given, read from its process parameters.
 // Empty when it cannot be read.
