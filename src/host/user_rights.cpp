@@ -22,14 +22,6 @@ void LowerToMediumIntegrity(HANDLE token) {
                         static_cast<DWORD>(sizeof(label) + GetLengthSid(medium.data())));
 }
 
-std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<unsigned char> information(size);
-    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
-    return information;
-}
-
 // Every privilege of the token but the one to traverse folders, named one by one: Wine does
 // not know the flag that says "all of them".
 bool PrivilegesToDelete(HANDLE processToken, std::vector<LUID_AND_ATTRIBUTES>& deleted) {
@@ -55,6 +47,14 @@ void MakeUserTheOwner(HANDLE token, HANDLE processToken) {
 }
 
 }  // namespace
+
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<unsigned char> information(size);
+    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
+    return information;
+}
 
 UniqueHandleNull MakeUserRightsToken() {
     HANDLE opened = nullptr;

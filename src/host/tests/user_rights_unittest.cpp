@@ -11,14 +11,6 @@
 
 namespace {
 
-std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<unsigned char> information(size);
-    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
-    return information;
-}
-
 template <typename Value>
 Value TokenValue(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
     Value value{};
