@@ -3,14 +3,21 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "base/executable_path.h"
+#include "base/utf8.h"
 #include "host/interface_probe.h"
 #include "host/readiness_probes.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"
 #include "support/temp_directory.h"
+
+// clang-format off
+#include "base/win32.h"
+#include <iphlpapi.h>
+// clang-format on
 
 namespace {
 
@@ -90,8 +97,24 @@ TEST(IsApiPortOpen, ValueWithoutANumberThrowsInsteadOfAnswering) {
     EXPECT_THROW(IsApiPortOpen(L"4294967296"), std::out_of_range);
 }
 
+// What IP Helper answers, for a failure message: its result and each adapter's name and state.
+std::string AdaptersAsReported() {
+    ULONG size = 0;
+    ULONG result = GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_INCLUDE_ALL_INTERFACES, nullptr, nullptr, &size);
+    std::vector<ULONGLONG> buffer(size / sizeof(ULONGLONG) + 1);
+    auto* adapters = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+    if (result == ERROR_BUFFER_OVERFLOW)
+        result = GetAdaptersAddresses(AF_UNSPEC, GAA_FLAG_INCLUDE_ALL_INTERFACES, nullptr, adapters, &size);
+    std::string report = "GetAdaptersAddresses: " + std::to_string(result);
+    if (result != ERROR_SUCCESS) return report;
+    for (const IP_ADAPTER_ADDRESSES* adapter = adapters; adapter != nullptr; adapter = adapter->Next)
+        report += "; " + ToUtf8(adapter->FriendlyName == nullptr ? L"(no name)" : adapter->FriendlyName) +
+                  " status " + std::to_string(adapter->OperStatus);
+    return report;
+}
+
 TEST(IsInterfaceUp, LoopbackIsUpAndNamesMustMatchExactly) {
-    EXPECT_TRUE(IsInterfaceUp(L"lo"));
+    EXPECT_TRUE(IsInterfaceUp(L"lo")) << AdaptersAsReported();
     EXPECT_FALSE(IsInterfaceUp(L"LO"));
     EXPECT_FALSE(IsInterfaceUp(L"lo "));
     EXPECT_FALSE(IsInterfaceUp(L"l"));
