@@ -1,9 +1,7 @@
 #!/bin/sh
-# Runs a command in a network namespace of its own that holds only loopback, brought up here.
-# Wine's adapter list then shows "lo" up whatever this machine's own interfaces, addresses and
-# routes are: on one CI machine Wine reported no "lo" up, although loopback connections worked,
-# and every connection waited for its adapter until it timed out. Needs root, unshare
-# (util-linux) and ip (iproute2).
+# Runs a command in a network namespace of its own that holds only loopback, brought up here,
+# so that what Wine reports about adapters does not depend on this machine's own interfaces,
+# addresses and routes. Needs root, unshare (util-linux) and ip (iproute2).
 #
 #   in-loopback-namespace.sh <command> [arguments...]
 set -eu
