@@ -24,25 +24,15 @@ constexpr size_t kTimedRunsPerScale = 10;
 constexpr DWORD kHostEndLimitMilliseconds = 30000;
 constexpr char kFullRunCoreExitCode[] = "3";
 
-std::string ReadAsCommonRuntimesDo(const std::wstring& path) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string bytes;
-    char buffer[4096];
-    DWORD read = 0;
-    while (ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes.append(buffer, read);
-    CloseHandle(file);
-    return bytes;
-}
-
-// Client threads reading the files in a loop until they are destroyed.
+// Client threads reading the files in a loop until they are destroyed, sharing reading only, as
+// common runtimes' whole-file reads do.
 class Readers {
 public:
     Readers(int count, const std::vector<std::wstring>& paths) {
         for (int i = 0; i < count; ++i) {
             threads_.emplace_back([this, paths] {
                 while (!stop_) {
-                    for (const std::wstring& path : paths) ReadAsCommonRuntimesDo(path);
+                    for (const std::wstring& path : paths) ReadFileBytes(path, FILE_SHARE_READ);
                 }
             });
         }

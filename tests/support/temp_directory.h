@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/text.h"
+#include "base/win32.h"
 
 namespace testing_support {
 
@@ -24,8 +25,10 @@ private:
 };
 
 bool PathExists(const std::wstring& path);
-// The file's bytes, or nothing when it cannot be read. Opens it only briefly.
-std::string ReadFileBytes(const std::wstring& path);
+// The file's bytes, or nothing when it cannot be read. Opens it only briefly, sharing everything
+// unless told otherwise (clients' readers commonly share reading only).
+std::string ReadFileBytes(const std::wstring& path,
+                          DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
 void WriteFileBytes(const std::wstring& path, const std::string& bytes);
 void RemoveTree(const std::wstring& path);
 

@@ -69,7 +69,9 @@ public:
     explicit BusyReader(const HostConnection& connection)
         : thread_([this, &connection] {
               while (!stop_) {
-                  for (const std::wstring* path : {&connection.state, &connection.done}) ReadOnce(*path);
+                  for (const std::wstring* path : {&connection.state, &connection.done}) {
+                      ReadFileBytes(*path, FILE_SHARE_READ);
+                  }
               }
           }) {}
     ~BusyReader() {
@@ -78,15 +80,6 @@ public:
     }
 
 private:
-    static void ReadOnce(const std::wstring& path) {
-        HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-        if (file == INVALID_HANDLE_VALUE) return;
-        char buffer[256];
-        DWORD read = 0;
-        ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-        CloseHandle(file);
-    }
-
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
