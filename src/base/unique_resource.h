@@ -31,6 +31,12 @@ public:
         if (IsValid()) Free(resource_);
         resource_ = resource;
     }
+    // For an API that hands the resource out through a pointer: frees what is held, then gives
+    // the place for the new one.
+    Resource* Put() {
+        Reset();
+        return &resource_;
+    }
 
 private:
     Resource resource_ = Invalid();
@@ -44,3 +50,7 @@ inline void CloseKernelHandle(HANDLE handle) { CloseHandle(handle); }
 using UniqueHandleNull = UniqueResource<HANDLE, CloseKernelHandle, NullHandleValue>;
 // File handles from CreateFileW: INVALID_HANDLE_VALUE means none.
 using UniqueHandleFile = UniqueResource<HANDLE, CloseKernelHandle, InvalidHandleValue>;
+
+inline void FreeLocalMemory(HLOCAL memory) { LocalFree(memory); }
+// Memory that the system allocated for the caller with LocalAlloc (security descriptors, say).
+using UniqueLocalMemory = UniqueResource<HLOCAL, FreeLocalMemory, NullHandleValue>;
