@@ -3,7 +3,10 @@
 #include "base/executable_path.h"
 #include "base/filetime.h"
 #include "base/quote_argument.h"
+#include "base/unique_resource.h"
 #include "support/running_processes.h"
+
+#include <sddl.h>  // after <windows.h>
 
 namespace testing_support {
 
@@ -47,14 +50,25 @@ void DrainAvailable(HANDLE pipe, std::string& output) {
 
 }  // namespace
 
-bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, bool inheritHandles,
-                       STARTUPINFOW& startup, PROCESS_INFORMATION& info, DWORD creationFlags) {
+bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, STARTUPINFOW& startup,
+                       PROCESS_INFORMATION& info, const ProcessCreation& creation) {
+    UniqueLocalMemory descriptor;
+    if (creation.accessList != nullptr &&
+        !ConvertStringSecurityDescriptorToSecurityDescriptorW(creation.accessList, SDDL_REVISION_1, descriptor.Put(),
+                                                              nullptr)) {
+        return false;
+    }
+    SECURITY_ATTRIBUTES processAttributes{sizeof(processAttributes), descriptor.Get(), FALSE};
     constexpr int kAttempts = 3;
     for (int attempt = 1;; ++attempt) {
-        if (CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, inheritHandles, creationFlags,
-                           nullptr, nullptr, &startup, &info)) {
-            return true;
-        }
+        const BOOL created =
+            creation.token != nullptr
+                ? CreateProcessAsUserW(creation.token, program.c_str(), commandLine.data(), &processAttributes,
+                                       nullptr, creation.inheritHandles, creation.flags, nullptr, nullptr, &startup,
+                                       &info)
+                : CreateProcessW(program.c_str(), commandLine.data(), &processAttributes, nullptr,
+                                 creation.inheritHandles, creation.flags, nullptr, nullptr, &startup, &info);
+        if (created) return true;
         const DWORD error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {
             SetLastError(error);
@@ -79,7 +93,7 @@ ProcessResult RunProgramRaw(const std::wstring& program, const std::wstring& arg
     std::wstring commandLine = QuoteArgument(program);
     if (!argumentTail.empty()) commandLine += L" " + argumentTail;
     PROCESS_INFORMATION info{};
-    const bool started = CreateTestProcess(program, commandLine, true, startup, info);
+    const bool started = CreateTestProcess(program, commandLine, startup, info, {.inheritHandles = true});
     const DWORD startError = GetLastError();
     CloseHandle(writeEnd);
     if (!started) {
@@ -140,13 +154,14 @@ std::vector<DWORD> ChildProcessIds(DWORD parentId) {
     return children;
 }
 
-ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments) {
+ChildProcess::ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                           const ProcessCreation& creation) {
     std::wstring commandLine = QuoteArgument(program);
     if (!arguments.empty()) commandLine += L" " + JoinArguments(arguments);
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (CreateTestProcess(program, commandLine, false, startup, info)) {
+    if (CreateTestProcess(program, commandLine, startup, info, creation)) {
         CloseHandle(info.hThread);
         process_ = info.hProcess;
         id_ = info.dwProcessId;

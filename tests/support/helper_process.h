@@ -29,10 +29,20 @@ STARTUPINFOW StartupWritingTo(HANDLE output);
 // Quotes each argument so that the child's CommandLineToArgvW reads it back unchanged.
 std::wstring JoinArguments(const std::vector<std::wstring>& arguments);
 
+// How a test's child is created, beyond its command line.
+struct ProcessCreation {
+    bool inheritHandles = false;
+    DWORD flags = 0;
+    // A primary token for the child (CreateProcessAsUserW) instead of this process's own.
+    HANDLE token = nullptr;
+    // The child process's access list, as SDDL, instead of the default one.
+    const wchar_t* accessList = nullptr;
+};
+
 // CreateProcessW, tried again while it fails with ERROR_INTERNAL_ERROR: now and then Wine
 // loses a child while setting it up, before any code of the program runs, and reports that.
-bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, bool inheritHandles,
-                       STARTUPINFOW& startup, PROCESS_INFORMATION& info, DWORD creationFlags = 0);
+bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, STARTUPINFOW& startup,
+                       PROCESS_INFORMATION& info, const ProcessCreation& creation = {});
 
 // Starts `program` with the raw command-line tail (after the quoted program path),
 // collects its standard output and waits for it to end. A run that outlives the
@@ -48,7 +58,8 @@ ProcessResult RunHelper(const std::vector<std::wstring>& arguments, DWORD timeou
 // A child process started without waiting, ended by the owner (or on destruction).
 class ChildProcess {
 public:
-    ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments);
+    ChildProcess(const std::wstring& program, const std::vector<std::wstring>& arguments,
+                 const ProcessCreation& creation = {});
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
     ~ChildProcess();

@@ -66,7 +66,8 @@ protected:
         STARTUPINFOW startup = StartupWritingTo(output);
         PROCESS_INFORMATION client{};
         const bool started = CreateTestProcess(ClientPath(), L"\"" + ClientPath() + L"\" " +
-                                               JoinArguments(ClientArguments(L"0")), true, startup, client);
+                                               JoinArguments(ClientArguments(L"0")), startup, client,
+                                               {.inheritHandles = true});
         CloseHandle(output);
         if (!started) return false;
         CloseHandle(client.hThread);

@@ -11,6 +11,8 @@
 #include "base/utf8.h"
 #include "base/win32.h"
 
+#include <sddl.h>  // after <windows.h>
+
 namespace {
 
 constexpr int kUsageExitCode = 2;
@@ -140,6 +142,8 @@ private:
         if (directive == "timestamp") return Timestamp(Wide(argument));
         if (directive == "exit") ExitProcess(static_cast<UINT>(ToNumber(argument, lineNumber)));
         if (directive == "crash") Crash();
+        if (directive == "lock-token") return LockToken();
+        if (directive == "record-files") return RecordFiles(Wide(argument));
         Fail(kUsageExitCode, "line " + std::to_string(lineNumber) + ": unknown directive \"" + std::string(directive) +
                                  "\"");
     }
@@ -202,6 +206,30 @@ private:
         record += "working-directory: " + ToUtf8(directory) + "\n";
         record += "process-id: " + std::to_string(GetCurrentProcessId()) + "\n";
         WriteWhole(path, record);
+    }
+
+    // The handle values a process can hold are small multiples of 4; those that hold a file name it.
+    static void RecordFiles(const std::wstring& path) {
+        constexpr uintptr_t kLastHandleValue = 0x4000;
+        std::string record;
+        for (uintptr_t value = 4; value <= kLastHandleValue; value += 4) {
+            wchar_t name[MAX_PATH * 4] = {};
+            const DWORD length = GetFinalPathNameByHandleW(reinterpret_cast<HANDLE>(value), name, MAX_PATH * 4, 0);
+            if (length > 0 && length < MAX_PATH * 4) record += "file: " + ToUtf8(name) + "\n";
+        }
+        WriteWhole(path, record);
+    }
+
+    static void LockToken() {
+        HANDLE token = nullptr;
+        PSECURITY_DESCRIPTOR nobody = nullptr;
+        if (!OpenProcessToken(GetCurrentProcess(), WRITE_DAC, &token) ||
+            !ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:", SDDL_REVISION_1, &nobody, nullptr) ||
+            !SetKernelObjectSecurity(token, DACL_SECURITY_INFORMATION, nobody)) {
+            Fail(kConfigurationExitCode, "cannot lock its token: " + SystemMessage(GetLastError()));
+        }
+        LocalFree(nobody);
+        CloseHandle(token);
     }
 
     static void StartChild(const std::wstring& processIdPath) {

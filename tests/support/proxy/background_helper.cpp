@@ -17,7 +17,7 @@ BackgroundHelper::BackgroundHelper(const std::vector<std::wstring>& arguments, S
     std::wstring commandLine = QuoteArgument(HelperPath()) + L" " + JoinArguments(arguments);
     PROCESS_INFORMATION info{};
     const DWORD flags = start == Start::Suspended ? CREATE_SUSPENDED : 0;
-    if (CreateTestProcess(HelperPath(), commandLine, true, startup, info, flags)) {
+    if (CreateTestProcess(HelperPath(), commandLine, startup, info, {.inheritHandles = true, .flags = flags})) {
         process_ = info.hProcess;
         thread_ = info.hThread;
     }
