@@ -8,6 +8,34 @@
 namespace {
 
 constexpr uint32_t kCoreNotOpened = 1;
+// How long a guard that may not end the core waits for the host to end it. The host, which
+// watches the client too, ends the core's job within one supervision cycle of 100 ms.
+constexpr DWORD kHostEndsCoreMilliseconds = 5000;
+
+// The core runs elevated, and an elevated process lets an unelevated one only wait for it and
+// query it: then the guard watches it without the right to end it.
+struct WatchedCore {
+    UniqueHandleNull process;
+    bool mayEnd = false;
+};
+
+WatchedCore OpenCore(uint32_t coreId) {
+    WatchedCore core;
+    core.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId));
+    core.mayEnd = core.process.IsValid();
+    if (!core.mayEnd) core.process.Reset(OpenProcess(SYNCHRONIZE, FALSE, coreId));
+    return core;
+}
+
+// Where the guard may not end the core, it gives the host the time to do so, so that the
+// configuration goes only once the core that reads it has gone.
+void EndCore(const WatchedCore& core) {
+    if (core.mayEnd) {
+        TerminateProcess(core.process.Get(), 0);
+    } else {
+        WaitForSingleObject(core.process.Get(), kHostEndsCoreMilliseconds);
+    }
+}
 
 // Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
 void CleanUp(OptionMap& options) {
@@ -31,17 +59,17 @@ uint32_t RunGuard(OptionMap& options) {
     const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));
     const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
-    UniqueHandleNull core(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId));
-    if (!core) return kCoreNotOpened;
+    WatchedCore core = OpenCore(coreId);
+    if (!core.process) return kCoreNotOpened;
     if (!client) {
-        TerminateProcess(core.Get(), 0);
+        EndCore(core);
     } else {
-        const HANDLE watched[] = {client.Get(), core.Get()};
-        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) TerminateProcess(core.Get(), 0);
+        const HANDLE watched[] = {client.Get(), core.process.Get()};
+        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) EndCore(core);
     }
     // Both handles are closed before the proxy is restored.
     client.Reset();
-    core.Reset();
+    core.process.Reset();
     CleanUp(options);
     return 0;
 }

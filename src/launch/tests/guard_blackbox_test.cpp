@@ -82,10 +82,14 @@ protected:
 
     std::unique_ptr<ChildProcess> StartCore() const { return StartStandIn(config_); }
     std::unique_ptr<ChildProcess> StartClient() const { return StartStandIn(clientScript_); }
+    // A core as an unelevated guard sees the elevated one: it may wait for it and query it, no more.
+    std::unique_ptr<ChildProcess> StartCoreTheGuardMayNotEnd() const {
+        return StartStandIn(config_, {.accessList = L"D:(A;;0x101000;;;WD)"});
+    }
 
-    static std::unique_ptr<ChildProcess> StartStandIn(const std::wstring& script) {
+    static std::unique_ptr<ChildProcess> StartStandIn(const std::wstring& script, const ProcessCreation& creation = {}) {
         const std::vector<std::wstring> arguments = {L"run", L"-c", script};
-        auto process = std::make_unique<ChildProcess>(StandInCorePath(), arguments);
+        auto process = std::make_unique<ChildProcess>(StandInCorePath(), arguments, creation);
         EXPECT_NE(process->Handle(), nullptr) << "the stand-in core did not start";
         return process;
     }
@@ -173,6 +177,35 @@ TEST_F(Guard, ClientEndingFirstEndsTheCoreWithCode0ThenRestoresAndDeletes) {
     EXPECT_GE(ExitTime(guard.Handle()), clientEnded);
     ExpectUserSettingsBack();
     EXPECT_FALSE(PathExists(config_));
+}
+
+TEST_F(Guard, CoreItMayNotEndIsLeftToTheHostThenTheProxyAndConfigurationGo) {
+    for (const bool hostEndsCore : {true, false}) {
+        SCOPED_TRACE(hostEndsCore ? "the host ends the core" : "the core outlives the guard's wait");
+        ASSERT_NO_FATAL_FAILURE(EnableProxy());
+        WriteFileBytes(config_, "");
+        const auto client = StartClient();
+        const auto core = StartCoreTheGuardMayNotEnd();
+        const HANDLE forEnding = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, core->Id());
+        ASSERT_EQ(forEnding, nullptr) << "the core's access list was not enforced";
+        ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
+        ASSERT_NE(guard.Handle(), nullptr);
+
+        Sleep(kSettleTime);
+        ASSERT_TRUE(guard.IsRunning()) << "the guard returned while the client and the core still ran";
+        ExpectProxyLeftEnabled();
+        client->Terminate(1);
+        Sleep(kSettleTime / 2);
+        EXPECT_TRUE(guard.IsRunning()) << "the guard went on while the core still ran";
+        EXPECT_TRUE(core->IsRunning());
+        EXPECT_TRUE(PathExists(config_)) << "the configuration went while the core could still read it";
+        if (hostEndsCore) core->Terminate(0);
+
+        EXPECT_EQ(guard.Wait(kPromptly), 0u);
+        EXPECT_EQ(core->IsRunning(), !hostEndsCore);
+        ExpectUserSettingsBack();
+        EXPECT_FALSE(PathExists(config_));
+    }
 }
 
 TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
