@@ -47,6 +47,8 @@ bool SameName(const WideString& left, const WideString& right) {
 
 }  // namespace
 
+bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
+
 bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(file, &information)) return false;

@@ -6,6 +6,14 @@
 // Work on the file that a handle holds, never on whatever a name points to by the time the
 // work is done: a name can be swapped for a link between a check and a use.
 
+// Added to the flags of every open of a path that a client names. Such a path may name a pipe
+// that any program of the user serves; its server may then learn who opened it, but not act as
+// them.
+inline constexpr DWORD kClientPathOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
+// True when the handle holds a file on disk, not a pipe, a console or another device.
+bool IsDiskFile(HANDLE file);
+
 // True when the handle holds an ordinary file that is what `path` names: no directory, no
 // reparse point, a single name, and its final path that of `path` itself. A link that the
 // system followed while opening (as Wine does for Unix symbolic links) shows as another

@@ -39,9 +39,11 @@ void WriteFileAtomically(const WideString& path, const ByteString& content) {
 
 ByteString ReadWholeFile(const WideString& path) {
     const ClientPathAccess access;
+    if (!access.Granted()) throw Win32Error{ERROR_ACCESS_DENIED};
     UniqueHandleFile file(
-        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, kClientPathOpenFlags, nullptr));
     if (!file) throw Win32Error{GetLastError()};
+    if (!IsDiskFile(file.Get())) throw Win32Error{ERROR_INVALID_DATA};
     // The high part counts too: a file of 4 GiB and a few bytes is oversized, not tiny.
     DWORD sizeHigh = 0;
     const DWORD size = GetFileSize(file.Get(), &sizeHigh);

@@ -17,12 +17,13 @@ inline constexpr ULONGLONG kReplaceRetryMilliseconds = 250;
 
 // Replaces the file through a temporary file of its own beside it (normally "<path>.tmp") and a
 // replacing move of exactly that file, so that readers see the old content or the new one, never
-// a torn file. Links at the temporary name are never written, moved or deleted through, and a link
-// at `path` is replaced, not followed. In a process that handed over a user-rights token, all of
-// it runs as the user. Best effort: reports nothing; after a failed write the temporary file is
-// deleted, after a failed move it stays.
+// a torn file. Links at the temporary name are never written, moved or deleted through, a link
+// at `path` is replaced, not followed, and nothing but a file on disk is written. In a process
+// that handed over a token for client paths, all of it runs with that token, and nothing is
+// written where the token cannot be put on the thread. Best effort: reports nothing; after a
+// failed write the temporary file is deleted, after a failed move it stays.
 void WriteFileAtomically(const WideString& path, const ByteString& content);
 
-// Reads a file of at most 65,536 bytes whole. Throws Win32Error: the open or read error,
-// or 13 (ERROR_INVALID_DATA) for a larger file.
+// Reads a file on disk of at most 65,536 bytes whole. Throws Win32Error: the open or read error,
+// or 13 (ERROR_INVALID_DATA) for a larger file or anything but a file on disk.
 ByteString ReadWholeFile(const WideString& path);
