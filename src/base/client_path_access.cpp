@@ -1,20 +1,28 @@
 #include "base/client_path_access.h"
 
+#include <cstdlib>
+#include <utility>
+
 namespace {
 
-// Lives as long as the process.
-HANDLE userRightsToken = nullptr;
+UniqueHandleNull& ClientPathToken() {
+    static UniqueHandleNull token;
+    return token;
+}
 
 }  // namespace
 
-void UseForClientPaths(HANDLE impersonationToken) { userRightsToken = impersonationToken; }
+void UseForClientPaths(UniqueHandleNull impersonationToken) { ClientPathToken() = std::move(impersonationToken); }
 
 ClientPathAccess::ClientPathAccess() {
-    if (userRightsToken == nullptr) return;
-    impersonating_ = SetThreadToken(nullptr, userRightsToken) != FALSE;
+    const UniqueHandleNull& token = ClientPathToken();
+    if (!token) return;
+    impersonating_ = SetThreadToken(nullptr, token.Get()) != FALSE;
     granted_ = impersonating_;
 }
 
+// A thread that cannot stop impersonating would go on with rights that are not its own; the
+// process ends instead (its job, if it has one, ends the core).
 ClientPathAccess::~ClientPathAccess() {
-    if (impersonating_) RevertToSelf();
+    if (impersonating_ && !RevertToSelf()) std::abort();
 }

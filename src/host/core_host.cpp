@@ -1,14 +1,16 @@
 #include "host/core_host.h"
 
+#include <utility>
+
 #include "base/client_path_access.h"
 #include "base/executable_path.h"
 #include "base/exit_codes.h"
 #include "base/filetime.h"
 #include "base/number_conversion.h"
+#include "host/core_creation.h"
 #include "host/core_launch_plan.h"
 #include "host/core_supervision.h"
 #include "host/host_session.h"
-#include "host/in_job_start.h"
 #include "host/readiness_probes.h"
 #include "host/user_rights.h"
 
@@ -17,22 +19,27 @@ namespace {
 constexpr uint32_t kFailedBeforeCore = 1;
 constexpr uint32_t kHostEnded = 0;
 constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
-constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 constexpr UINT kKilledBeforeRunning = 1;
+
+// Reports the failure of the Windows call just made; always false, for the caller to return.
+bool ReportLastError(HostSession& session, std::string_view stage) {
+    const DWORD error = GetLastError();
+    session.ReportFailure(stage, "HELPER_ERROR", error);
+    return false;
+}
 
 // A process id that now names another process counts as a client that is gone.
 bool OpenSameClient(HostSession& session) {
     const DWORD clientId = ParseUnsigned32(session.options.Get(L"--parent"));
-    HANDLE client = OpenProcess(kClientAccess, FALSE, clientId);
-    if (client == nullptr) {
+    session.client.Reset(OpenProcess(kClientAccess, FALSE, clientId));
+    if (!session.client) {
         const DWORD error = GetLastError();
         session.ReportFailure("parent-check", "PARENT_GONE", error);
         return false;
     }
-    session.client.Reset(client);
     FILETIME created{}, exited{}, kernel{}, user{};
-    const bool timesRead = GetProcessTimes(client, &created, &exited, &kernel, &user);
+    const bool timesRead = GetProcessTimes(session.client.Get(), &created, &exited, &kernel, &user);
     const DWORD timesError = GetLastError();
     const uint64_t creationTime = timesRead ? FileTimeCount(created) : 0;
     if (creationTime == ParseUnsigned64(session.options.Get(L"--created"))) return true;
@@ -41,19 +48,12 @@ bool OpenSameClient(HostSession& session) {
 }
 
 bool CreateKillOnCloseJob(HostSession& session) {
-    HANDLE job = CreateJobObjectW(nullptr, nullptr);
-    if (job == nullptr) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("job-create", "HELPER_ERROR", error);
-        return false;
-    }
-    session.job.Reset(job);
+    session.job.Reset(CreateJobObjectW(nullptr, nullptr));
+    if (!session.job) return ReportLastError(session, "job-create");
     JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
     limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-    if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("job-create", "HELPER_ERROR", error);
-        return false;
+    if (!SetInformationJobObject(session.job.Get(), JobObjectExtendedLimitInformation, &limits, sizeof(limits))) {
+        return ReportLastError(session, "job-create");
     }
     return true;
 }
@@ -63,18 +63,10 @@ bool CreateOutputPipe(HostSession& session) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("pipe-create", "HELPER_ERROR", error);
-        return false;
-    }
+    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return ReportLastError(session, "pipe-create");
     session.pipeRead.Reset(readEnd);
     session.pipeWrite.Reset(writeEnd);
-    if (!SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("pipe-create", "HELPER_ERROR", error);
-        return false;
-    }
+    if (!SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) return ReportLastError(session, "pipe-create");
     return true;
 }
 
@@ -84,40 +76,17 @@ UniqueHandleFile OpenInheritableNul() {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
-// Creates the core suspended and already inside the job; false with the creation's error.
-bool CreateCoreInJob(HostSession& session, const CoreLaunchPlan& plan, HANDLE input, PROCESS_INFORMATION& core,
-                     DWORD& error) {
-    const InJobStartAttributes inJob(session.job.Get());
-    if (inJob.List() == nullptr) {
-        error = GetLastError();
-        return false;
-    }
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof(startup);
-    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
-    startup.StartupInfo.hStdInput = input;
-    startup.StartupInfo.hStdOutput = session.pipeWrite.Get();
-    startup.StartupInfo.hStdError = session.pipeWrite.Get();
-    startup.lpAttributeList = inJob.List();
-    WideString commandLine = plan.commandLine;
-    const BOOL started = CreateProcessW(plan.executable.c_str(), commandLine.data(), nullptr, nullptr, TRUE,
-                                        kCoreCreationFlags, nullptr, plan.workingDirectory.c_str(),
-                                        &startup.StartupInfo, &core);
-    error = GetLastError();
-    return started != FALSE;
-}
-
 bool StartCoreSuspended(HostSession& session) {
     const CoreLaunchPlan plan = PlanCoreLaunch(GetHelperDirectory(), session.options.Get(L"--config"));
     UniqueHandleFile input = OpenInheritableNul();
     PROCESS_INFORMATION core{};
-    DWORD startError = 0;
     session.Report("start-core");
-    const bool started = CreateCoreInJob(session, plan, input.Get(), core, startError);
+    const DWORD startError =
+        CreateCoreSuspendedInJob(session.job.Get(), plan, input.Get(), session.pipeWrite.Get(), core);
     // From here on only the core and its children write into the pipe.
     session.pipeWrite.Reset();
     input.Reset();
-    if (!started) {
+    if (startError != ERROR_SUCCESS) {
         session.ReportFailure("start-core", CoreStartFailureCode(startError), startError);
         return false;
     }
@@ -130,15 +99,9 @@ bool StartCoreSuspended(HostSession& session) {
 // again confirms that it is there.
 bool LetCoreRunInJob(HostSession& session) {
     if (!AssignProcessToJobObject(session.job.Get(), session.coreProcess.Get())) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("job-assign", "HELPER_ERROR", error);
-        return false;
+        return ReportLastError(session, "job-assign");
     }
-    if (ResumeThread(session.coreThread.Get()) == kResumeFailed) {
-        const DWORD error = GetLastError();
-        session.ReportFailure("resume-core", "HELPER_ERROR", error);
-        return false;
-    }
+    if (ResumeThread(session.coreThread.Get()) == kResumeFailed) return ReportLastError(session, "resume-core");
     return true;
 }
 
@@ -147,17 +110,29 @@ uint32_t EndCoreThatNeverRan(HostSession& session) {
     return session.EndCore();
 }
 
-// From here on the host touches the client's files (state file, done marker, stop marker) only
-// with the user's rights; without a token for that it touches none and starts nothing. The
-// thread's last error is left as it was: a client check that finds another process reports it.
+// Until the client is verified, the host touches the client's files (the "parent-check" record
+// and the done marker) only with the rights of an unelevated program of its own user; without a
+// token for that it touches none and starts nothing. The thread's last error is left as it was:
+// a client check that finds another process reports it.
 bool WorkOnClientPathsAsUser() {
     const DWORD lastError = GetLastError();
     RefuseRedirectionsByNonAdministrators();
-    UniqueHandleNull userRights = MakeUserRightsToken();
+    UniqueHandleNull userRights = UnelevatedCopyOfOwnToken();
     if (!userRights) return false;
-    UseForClientPaths(userRights.Release());
+    UseForClientPaths(std::move(userRights));
     SetLastError(lastError);
     return true;
+}
+
+// Once the client is verified, everything the host does on the paths it named runs with the
+// client's own token: the client may be a standard user whose administrator typed their
+// credentials into the consent prompt, and the host then runs as that administrator. Without
+// that token, or where it cannot be put on the thread, the host writes nothing more.
+bool WorkOnClientPathsAsClient(HostSession& session) {
+    UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
+    if (!clientToken) return false;
+    UseForClientPaths(std::move(clientToken));
+    return ClientPathAccess().Granted();
 }
 
 }  // namespace
@@ -167,6 +142,7 @@ uint32_t RunHost(OptionMap& options) {
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
     if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
+    if (!WorkOnClientPathsAsClient(session)) return kFailedBeforeCore;
     if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
     if (!CreateKillOnCloseJob(session)) return session.Finish(kFailedBeforeCore);
     if (!CreateOutputPipe(session)) return session.Finish(kFailedBeforeCore);

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr DWORD kImpersonationAccess = TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT;
+constexpr DWORD kImpersonationAccess = TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT;
 
 bool WellKnownSid(WELL_KNOWN_SID_TYPE type, std::vector<unsigned char>& sid) {
     sid.assign(SECURITY_MAX_SID_SIZE, 0);
@@ -24,10 +24,10 @@ void LowerToMediumIntegrity(HANDLE token) {
 
 // Every privilege of the token but the one to traverse folders, named one by one: Wine does
 // not know the flag that says "all of them".
-bool PrivilegesToDelete(HANDLE processToken, std::vector<LUID_AND_ATTRIBUTES>& deleted) {
+bool PrivilegesToDelete(HANDLE token, std::vector<LUID_AND_ATTRIBUTES>& deleted) {
     LUID changeNotify{};
     if (!LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &changeNotify)) return false;
-    const std::vector<unsigned char> held = TokenInformation(processToken, TokenPrivileges);
+    const std::vector<unsigned char> held = TokenInformation(token, TokenPrivileges);
     if (held.empty()) return false;
     const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(held.data());
     for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
@@ -39,11 +39,18 @@ bool PrivilegesToDelete(HANDLE processToken, std::vector<LUID_AND_ATTRIBUTES>& d
     return true;
 }
 
-void MakeUserTheOwner(HANDLE token, HANDLE processToken) {
-    const std::vector<unsigned char> user = TokenInformation(processToken, TokenUser);
+void MakeUserTheOwner(HANDLE copy, HANDLE original) {
+    const std::vector<unsigned char> user = TokenInformation(original, TokenUser);
     if (user.empty()) return;
     TOKEN_OWNER owner{reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid};
-    SetTokenInformation(token, TokenOwner, &owner, sizeof(owner));
+    SetTokenInformation(copy, TokenOwner, &owner, sizeof(owner));
+}
+
+UniqueHandleNull AsImpersonationToken(HANDLE token) {
+    UniqueHandleNull impersonation;
+    DuplicateTokenEx(token, kImpersonationAccess, nullptr, SecurityImpersonation, TokenImpersonation,
+                     impersonation.Put());
+    return impersonation;
 }
 
 }  // namespace
@@ -56,30 +63,34 @@ std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLAS
     return information;
 }
 
-UniqueHandleNull MakeUserRightsToken() {
-    HANDLE opened = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, &opened)) return {};
-    const UniqueHandleNull processToken(opened);
+UniqueHandleNull ClientImpersonationToken(HANDLE client) {
+    UniqueHandleNull processToken;
+    if (!OpenProcessToken(client, TOKEN_QUERY | TOKEN_DUPLICATE, processToken.Put())) return {};
+    return AsImpersonationToken(processToken.Get());
+}
+
+UniqueHandleNull UnelevatedCopy(HANDLE token) {
     std::vector<unsigned char> administrators;
     if (!WellKnownSid(WinBuiltinAdministratorsSid, administrators)) return {};
     SID_AND_ATTRIBUTES denyOnly{administrators.data(), 0};
     std::vector<LUID_AND_ATTRIBUTES> privileges;
-    if (!PrivilegesToDelete(processToken.Get(), privileges)) return {};
-    HANDLE restricted = nullptr;
-    if (!CreateRestrictedToken(processToken.Get(), 0, 1, &denyOnly, static_cast<DWORD>(privileges.size()),
-                               privileges.data(), 0, nullptr, &restricted)) {
+    if (!PrivilegesToDelete(token, privileges)) return {};
+    UniqueHandleNull restricted;
+    if (!CreateRestrictedToken(token, 0, 1, &denyOnly, static_cast<DWORD>(privileges.size()), privileges.data(), 0,
+                               nullptr, restricted.Put())) {
         return {};
     }
-    const UniqueHandleNull primary(restricted);
-    HANDLE impersonation = nullptr;
-    if (!DuplicateTokenEx(primary.Get(), kImpersonationAccess, nullptr, SecurityImpersonation, TokenImpersonation,
-                          &impersonation)) {
-        return {};
-    }
-    UniqueHandleNull token(impersonation);
-    LowerToMediumIntegrity(token.Get());
-    MakeUserTheOwner(token.Get(), processToken.Get());
-    return token;
+    UniqueHandleNull copy = AsImpersonationToken(restricted.Get());
+    if (!copy) return {};
+    LowerToMediumIntegrity(copy.Get());
+    MakeUserTheOwner(copy.Get(), token);
+    return copy;
+}
+
+UniqueHandleNull UnelevatedCopyOfOwnToken() {
+    UniqueHandleNull own;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_DUPLICATE | TOKEN_QUERY, own.Put())) return {};
+    return UnelevatedCopy(own.Get());
 }
 
 void RefuseRedirectionsByNonAdministrators() {

@@ -4,12 +4,23 @@
 
 #include "base/unique_resource.h"
 
-// The host's own token cut down to the rights of the user who started it, as an impersonation
-// token: the Administrators group for deny only, no privileges but the one to traverse folders,
-// medium integrity, and the user as the default owner of what it creates. The last two are set
-// where the system supports it (Wine keeps neither and enforces no access lists at all). None
-// when the token cannot be made.
-UniqueHandleNull MakeUserRightsToken();
+// The tokens the elevated host works with on the client's behalf.
+
+// The client's own token, as an impersonation token that can be queried and duplicated: the
+// rights with which the host works on the paths the client names. None when it cannot be had
+// (GetLastError right after the call tells why).
+UniqueHandleNull ClientImpersonationToken(HANDLE client);
+
+// `token` cut down to what an unelevated program of its user holds, as an impersonation token:
+// the Administrators group for deny only, no privileges but the one to traverse folders, medium
+// integrity, and the user as the default owner of what it creates. The last two are set where
+// the system supports it (Wine keeps neither). None when the copy cannot be made. Needs
+// TOKEN_DUPLICATE and TOKEN_QUERY on `token`.
+UniqueHandleNull UnelevatedCopy(HANDLE token);
+
+// The host's own token cut down that way: its rights on client-named paths until the client is
+// verified and its own token can be taken.
+UniqueHandleNull UnelevatedCopyOfOwnToken();
 
 // One kind of a token's information, as the system lays it out; empty when it cannot be read.
 std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind);

@@ -6,11 +6,15 @@
 
 #include <atomic>
 #include <memory>
+#include <set>
+#include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
+#include "support/tokens.h"
 #include "support/unix_side.h"
 
 namespace {
@@ -186,6 +190,122 @@ TEST(HostClientFiles, LinksReplantedWhileTheHostRunsNeverReachTheirTargets) {
     DeleteFileW(connection.done.c_str());
     EXPECT_EQ(RunHelper(connection.HostArguments(), kHostEndMilliseconds).exitCode, 1u);
     ExpectRecordAndDoneMarker(connection);
+}
+
+// A client whose token is not the host's: under Wine every process's own token is the same.
+struct ClientWithATokenOfItsOwn {
+    ClientWithATokenOfItsOwn(HostConnection& connection, const std::string& script) {
+        const std::wstring scriptPath = connection.directory / L"client script.txt";
+        WriteFileBytes(scriptPath, script);
+        const UniqueHandleNull token = UnelevatedClientToken();
+        process = std::make_unique<ChildProcess>(StandInCorePath(), std::vector<std::wstring>{L"run", L"-c", scriptPath},
+                                                 ProcessCreation{.token = token.Get()});
+        connection.clientId = process->Id();
+        connection.clientCreated = process->CreationTime();
+    }
+    std::unique_ptr<ChildProcess> process;
+};
+
+// The rights of every token the host impersonates while it runs. The state file is held open
+// throughout, so the host tries each move of a record again for 250 ms, impersonating all the while.
+std::set<std::string> RightsOfTheHostsRecordWrites(const HostConnection& connection) {
+    WriteFileBytes(connection.state, "the record before");
+    const UniqueHandleFile held(
+        CreateFileW(connection.state.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    EXPECT_TRUE(held);
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    std::set<std::string> seen;
+    const ULONGLONG deadline = GetTickCount64() + kHostEndMilliseconds;
+    while (host.IsRunning() && GetTickCount64() < deadline) seen.merge(ImpersonatedRights(host.Id()));
+    EXPECT_FALSE(host.IsRunning());
+    return seen;
+}
+
+TEST(HostClientFiles, WorkOnThemRunsWithTheClientsTokenOnceTheClientIsVerified) {
+    const std::string ownRights = ProcessTokenRights(GetCurrentProcess());
+    {
+        SCOPED_TRACE("a verified client");
+        HostConnection connection;
+        const ClientWithATokenOfItsOwn client(connection, "");
+        const std::string clientRights = ProcessTokenRights(client.process->Handle());
+        ASSERT_NE(clientRights, ownRights);
+        connection.WriteCoreScript("exit 0\n");
+        EXPECT_EQ(RightsOfTheHostsRecordWrites(connection), std::set<std::string>{clientRights});
+    }
+    {
+        SCOPED_TRACE("a client whose creation time does not match: its token is not to be trusted");
+        HostConnection connection;
+        const ClientWithATokenOfItsOwn client(connection, "");
+        const std::string clientRights = ProcessTokenRights(client.process->Handle());
+        connection.clientCreated += 1;
+        const std::set<std::string> seen = RightsOfTheHostsRecordWrites(connection);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_NE(*seen.begin(), clientRights);
+        EXPECT_NE(*seen.begin(), ownRights);
+        // The host's own rights, with Administrators for deny only.
+        EXPECT_TRUE(AdministratorsOnlyDeny(*seen.begin())) << *seen.begin();
+    }
+    {
+        SCOPED_TRACE("a client whose token the host cannot open");
+        HostConnection connection;
+        const ClientWithATokenOfItsOwn client(connection, "lock-token\n");
+        WaitUntil([&] { return ProcessTokenRights(client.process->Handle()).empty(); }, kHostEndMilliseconds);
+        connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "exit 0\n");
+        EXPECT_EQ(RunHelper(connection.HostArguments(), kHostEndMilliseconds).exitCode, 1u);
+        EXPECT_FALSE(PathExists(connection.state));
+        EXPECT_FALSE(PathExists(connection.done)) << "written without the client's token";
+        EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core was started";
+    }
+}
+
+// Serves a named pipe, one client after another, and counts what they write into it.
+class PipeServer {
+public:
+    explicit PipeServer(std::wstring name) : name_(std::move(name)), thread_([this] { Serve(); }) {}
+    ~PipeServer() {
+        stop_ = true;
+        // Wakes the server from its wait for a client.
+        const UniqueHandleFile wake(CreateFileW(name_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        thread_.join();
+    }
+    int Connections() const { return connections_; }
+    size_t BytesReceived() const { return bytes_; }
+
+private:
+    void Serve() {
+        while (!stop_) {
+            const UniqueHandleFile pipe(CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE,
+                                                         PIPE_UNLIMITED_INSTANCES, 0, 4096, 0, nullptr));
+            if (!pipe || !ConnectNamedPipe(pipe.Get(), nullptr) || stop_) return;
+            ++connections_;
+            char buffer[4096];
+            DWORD read = 0;
+            while (ReadFile(pipe.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes_ += read;
+        }
+    }
+
+    std::wstring name_;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    std::atomic<size_t> bytes_{0};
+    std::thread thread_;
+};
+
+TEST(HostClientFiles, APipeNamedAsTheStateFileGetsNothingAndTheHostGoesOn) {
+    HostConnection connection;
+    connection.state = L"\\\\.\\pipe\\keldrix-state-" + std::to_wstring(GetCurrentProcessId());
+    connection.WriteCoreScript("exit 3\n");
+    int connections = 0;
+    size_t bytes = 0;
+    {
+        const PipeServer server(connection.state + L".tmp");
+        EXPECT_EQ(RunHelper(connection.HostArguments(), kHostEndMilliseconds).exitCode, 0u);
+        connections = server.Connections();
+        bytes = server.BytesReceived();
+    }
+    EXPECT_GT(connections, 0) << "the host never opened the pipe";
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/executable_path.h"
+#include "base/unique_resource.h"
 #include "base/utf8.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
@@ -167,6 +168,24 @@ TEST(HostCoreStart, CoreGetsItsCommandLineAndFolder) {
     EXPECT_EQ(record[0].first, "command-line");
     EXPECT_EQ(record[0].second, "\"" + routerFolder + "\\sing-box.exe\" run -c \"" +
                                     ToUtf8(connection.directory.Path()) + R"(\\\"quoted\" name\..\core config.txt")");
+}
+
+TEST(HostCoreStart, CoreInheritsOnlyItsPipeAndNul) {
+    HostConnection connection;
+    // A handle that the host inherits from its parent, as it would from any program that ran it.
+    const std::wstring marker = connection.directory / L"the host's parent's file.txt";
+    WriteFileBytes(marker, "");
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    const UniqueHandleFile parentsFile(CreateFileW(marker.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                   &inheritable, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(parentsFile);
+    const std::wstring coreFiles = connection.directory / L"core files.txt";
+    connection.WriteCoreScript(HostConnection::Line("record-files", coreFiles) + "exit 0\n");
+
+    EXPECT_EQ(RunHelper(connection.HostArguments(), kHostEndMilliseconds).exitCode, 0u);
+    const std::string files = ReadFileBytes(coreFiles);
+    EXPECT_NE(files.find("file: "), std::string::npos) << "the core recorded no file at all";
+    EXPECT_EQ(files.find("the host's parent's file.txt"), std::string::npos) << files;
 }
 
 }  // namespace
