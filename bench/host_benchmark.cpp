@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "base/executable_path.h"
 #include "base/file_io.h"
 #include "base/filetime.h"
 #include "base/quote_argument.h"
 #include "base/utf8.h"
 #include "base/win32.h"
+#include "support/helper_process.h"
 #include "support/loopback_port.h"
 
 namespace {
@@ -74,7 +74,7 @@ public:
     bool Start(const std::wstring& api, const std::wstring& interfaceName) {
         FILETIME created{}, exited{}, kernel{}, user{};
         GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
-        const std::wstring helper = DirectoryOf(GetHelperDirectory()) + L"\\KELDRIX-Network.exe";
+        const std::wstring helper = testing_support::HelperPath();
         std::wstring commandLine = QuoteArgument(helper);
         for (const std::wstring& argument :
              {std::wstring(L"--host"), std::wstring(L"--config"), Path(L"core.txt"), std::wstring(L"--parent"),

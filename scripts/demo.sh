@@ -5,10 +5,13 @@ set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-dependencies.sh
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target KELDRIX-Network stand-in-core keldrix-reference-client
+# The helper runs its core elevated only from an installation that the user cannot change: the
+# build lays it out as one (owned by another user, as under Program Files), with the stand-in core
+# at router\sing-box.exe and the reference client beside it.
+cmake --build --preset mingw --target installations
 wine=build/mingw/wine-run.sh
-helper=build/mingw/KELDRIX-Network.exe
-client=build/mingw/keldrix-reference-client.exe
+helper=build/mingw/installations/installed/KELDRIX-Network.exe
+client=build/mingw/installations/installed/keldrix-reference-client.exe
 trap '$wine --stop' EXIT
 
 run() {

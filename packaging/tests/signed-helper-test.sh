@@ -25,13 +25,13 @@ openssl x509 -req -days 1 -in signer.csr -CA authority.pem -CAkey authority.key 
   -extfile signer.ext -out signer.pem 2>/dev/null
 openssl pkcs12 -export -inkey signer.key -in signer.pem -passout pass:throwaway -out signer.p12
 
-# The resource tests read the helper one folder above their own.
-mkdir -p installed/tests
-cp "$helper" installed/KELDRIX-Network.exe
-cp "$resource_tests" installed/tests/
+# The resource tests read the helper where a build tree holds its installation, seen from theirs.
+mkdir -p build/tests build/installations/installed
+cp "$helper" build/installations/installed/KELDRIX-Network.exe
+cp "$resource_tests" build/tests/
 KELDRIX_SIGN_PKCS12="$work/signer.p12" KELDRIX_SIGN_PASSWORD=throwaway \
-  sh "$packaging/sign-helper.sh" installed/KELDRIX-Network.exe
-signed=installed/KELDRIX-Network.exe
+  sh "$packaging/sign-helper.sh" build/installations/installed/KELDRIX-Network.exe
+signed=build/installations/installed/KELDRIX-Network.exe
 
 osslsigncode verify -CAfile authority.pem -in "$signed" > verify.log 2>&1 \
   || { cat verify.log; fail "the signature does not verify"; }
@@ -49,7 +49,7 @@ echo "signed helper --network-capabilities: $capabilities (exit code $code)"
 [ "$code" -eq 0 ] || fail "exit code $code"
 echo "$capabilities" | grep -qxE '\{"ipv6Disabled":(true|false)\}' || fail "unexpected output"
 
-"$wine" installed/tests/"$(basename "$resource_tests")" --gtest_filter='Resources.*:LoadedAsData.*' > resources.log 2>&1 \
+"$wine" build/tests/"$(basename "$resource_tests")" --gtest_filter='Resources.*:LoadedAsData.*' > resources.log 2>&1 \
   || { cat resources.log; fail "the signed helper's resources"; }
 grep -qE '^\[  PASSED  \] [1-9][0-9]* test' resources.log || { cat resources.log; fail "no resource test ran"; }
 grep -E '^\[  PASSED  \]' resources.log

@@ -12,9 +12,13 @@ namespace testing_support {
 
 std::wstring TestProgramDirectory() { return DirectoryOf(GetExecutablePath()); }
 
-std::wstring HelperPath() { return DirectoryOf(TestProgramDirectory()) + L"\\KELDRIX-Network.exe"; }
+std::wstring BuildDirectory() { return DirectoryOf(TestProgramDirectory()); }
 
-std::wstring StandInCorePath() { return DirectoryOf(HelperPath()) + L"\\router\\sing-box.exe"; }
+std::wstring InstallationPath(const std::wstring& name) { return BuildDirectory() + L"\\installations\\" + name; }
+
+std::wstring HelperPath() { return InstallationPath(L"installed") + L"\\KELDRIX-Network.exe"; }
+
+std::wstring StandInCorePath() { return BuildDirectory() + L"\\router\\sing-box.exe"; }
 
 STARTUPINFOW StartupWritingTo(HANDLE output) {
     STARTUPINFOW startup{};

@@ -15,11 +15,16 @@ struct ProcessResult {
     bool timedOut = false;
 };
 
-// The directory of the running test program, and the built helper (one level above it).
+// The directory of the running test program, and the build tree (one level above it).
 std::wstring TestProgramDirectory();
+std::wstring BuildDirectory();
+// One of the installations that tests/support/lay-out-installations.sh lays out.
+std::wstring InstallationPath(const std::wstring& name);
+// The helper in the installation that administrators alone may change, where its host runs the
+// core, the stand-in core at router\sing-box.exe beside it.
 std::wstring HelperPath();
-// The stand-in core where the helper looks for its core, router\sing-box.exe beside it; with an
-// empty script it is also an idle process that runs until it is ended.
+// The stand-in core as built; with an empty script it is also an idle process that runs until it
+// is ended.
 std::wstring StandInCorePath();
 
 // Startup information for a child whose standard output and error go to `output`

@@ -33,21 +33,28 @@ protected:
             RegSetValueExW(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                            static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
             ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\planted\\" + name + L".dll").c_str(),
-                                  (folder_ / (name + L".dll")).c_str(), FALSE));
+                                  Beside(name + L".dll").c_str(), FALSE));
         }
-        ASSERT_TRUE(CopyFileW(HelperPath().c_str(), (folder_ / L"KELDRIX-Network.exe").c_str(), FALSE));
         ASSERT_TRUE(CopyFileW((TestProgramDirectory() + L"\\dll-search-probe.exe").c_str(),
-                              (folder_ / L"dll-search-probe.exe").c_str(), FALSE));
+                              Beside(L"dll-search-probe.exe").c_str(), FALSE));
     }
     void TearDown() override {
-        for (const std::wstring& name : kPlanted) RegDeleteValueW(key_, name.c_str());
+        for (const std::wstring& name : kPlanted) {
+            RegDeleteValueW(key_, name.c_str());
+            DeleteFileW(Beside(name + L".dll").c_str());
+        }
+        DeleteFileW(Beside(L"dll-search-probe.exe").c_str());
         RegCloseKey(key_);
     }
+
+    // A file in the helper's own folder: an installation, with router\sing-box.exe, laid out for
+    // this test alone.
+    static std::wstring Beside(const std::wstring& name) { return InstallationPath(L"planted-dlls") + L"\\" + name; }
 
     std::vector<std::wstring> LoadedPlantedDlls() {
         std::vector<std::wstring> loaded;
         for (const std::wstring& name : kPlanted) {
-            const std::wstring marker = folder_ / (name + L".dll.loaded");
+            const std::wstring marker = Beside(name + L".dll.loaded");
             if (PathExists(marker)) loaded.push_back(name);
             DeleteFileW(marker.c_str());
         }
@@ -55,17 +62,16 @@ protected:
     }
 
     HKEY key_ = nullptr;
-    TemporaryDirectory folder_;
 };
 
 TEST_F(DllOverridePlanting, OrdinarySearchWouldLoadThePlantedDlls) {
-    const ProcessResult probe = RunProgram(folder_ / L"dll-search-probe.exe", {L"wininet.dll", L"iphlpapi.dll"});
+    const ProcessResult probe = RunProgram(Beside(L"dll-search-probe.exe"), {L"wininet.dll", L"iphlpapi.dll"});
     EXPECT_EQ(probe.exitCode, 0u);
     EXPECT_EQ(LoadedPlantedDlls(), kPlanted);
 }
 
 TEST_F(DllOverridePlanting, HelperNeverLoadsThem) {
-    const std::wstring helper = folder_ / L"KELDRIX-Network.exe";
+    const std::wstring helper = Beside(L"KELDRIX-Network.exe");
     EXPECT_EQ(RunProgram(helper, {L"--network-capabilities"}).exitCode, 0u);
     EXPECT_EQ(RunProgram(helper, {L"--bogus"}).exitCode, 2u);
     // The proxy verbs use WinINet.
@@ -77,13 +83,10 @@ TEST_F(DllOverridePlanting, HelperNeverLoadsThem) {
 
 TEST_F(DllOverridePlanting, HostNeverLoadsThemWhileWaitingForTheAdapter) {
     // A host beside its core, run until "ready": it has asked IP Helper for the adapters.
-    ASSERT_TRUE(CreateDirectoryW((folder_ / L"router").c_str(), nullptr));
-    ASSERT_TRUE(CopyFileW(StandInCorePath().c_str(),
-                          (folder_ / L"router\\sing-box.exe").c_str(), FALSE));
     TemporaryDirectory run;
     const std::wstring port = std::to_wstring(FreeLoopbackPort());
     WriteFileBytes(run / L"config", "listen " + std::string(port.begin(), port.end()) + "\n");
-    ChildProcess host(folder_ / L"KELDRIX-Network.exe",
+    ChildProcess host(Beside(L"KELDRIX-Network.exe"),
                       {L"--host", L"--config", run / L"config", L"--parent", std::to_wstring(GetCurrentProcessId()),
                        L"--created", std::to_wstring(ProcessCreationTime(GetCurrentProcess())), L"--api", port,
                        L"--interface", L"lo", L"--state", run / L"state", L"--stop", run / L"stop", L"--done",

@@ -24,7 +24,7 @@ std::wstring SystemWinInetPath() {
 }  // namespace
 
 bool InstallStandInWinInet() {
-    const std::wstring built = DirectoryOf(HelperPath()) + L"\\tests\\stand-in\\wininet.dll";
+    const std::wstring built = BuildDirectory() + L"\\tests\\stand-in\\wininet.dll";
     const std::string bytes = ReadFileBytes(built);
     if (bytes.empty()) return false;
     if (ReadFileBytes(SystemWinInetPath()) == bytes) return true;

@@ -1,0 +1,56 @@
+#!/bin/sh
+# Lays out the built helper the way it is installed, for every test, benchmark, the reliability
+# campaign and the demo, and beside it the broken installations that the host must refuse. The
+# host runs router\sing-box.exe elevated only from an installation that the user cannot change.
+#
+#   lay-out-installations.sh <folder> <helper> <core> <reference client>
+#
+# Under Wine, files of the Unix user that runs Wine are the Windows user's own; files of another
+# Unix user, mode 0755, read as Anonymous Logon's with Everyone allowed to read and run, the
+# shape of an installation under Program Files. Giving files another owner needs root.
+#
+#   installed                  administrators only: the helper, router\sing-box.exe, the reference client
+#   planted-dlls               administrators only: the helper and its core, for the DLL planting tests
+#   router-of-the-user         the router folder is the user's own
+#   core-writable-by-everyone  router\sing-box.exe is mode 0777: Everyone may write it
+#   router-missing             no router folder
+#   core-missing               a router folder without sing-box.exe
+#   core-not-executable        router\sing-box.exe is not a program
+#   user-copy                  the helper and its core in a folder of the user's own
+#   links                      the user's folder: to-installation -> installed, to-user-copy -> user-copy
+set -eu
+folder=$1 helper=$2 core=$3 client=$4
+administrators=65534:65534
+if [ "$(id -u)" -ne 0 ]; then
+  echo "lay-out-installations.sh: needs root, to give the installations another owner than the user" >&2
+  exit 1
+fi
+
+# One installation: the helper, and the core unless told otherwise.
+helper_with_core() {
+  mkdir -p "$folder/$1/router"
+  cp "$helper" "$folder/$1/KELDRIX-Network.exe"
+  cp "$core" "$folder/$1/router/sing-box.exe"
+}
+
+rm -rf "$folder"
+mkdir -p "$folder"
+for name in installed planted-dlls router-of-the-user core-writable-by-everyone core-missing core-not-executable; do
+  helper_with_core "$name"
+done
+cp "$client" "$folder/installed/keldrix-reference-client.exe"
+rm "$folder/core-missing/router/sing-box.exe"
+printf 'this is no program\n' > "$folder/core-not-executable/router/sing-box.exe"
+mkdir -p "$folder/router-missing"
+cp "$helper" "$folder/router-missing/KELDRIX-Network.exe"
+chown -R "$administrators" "$folder"
+chmod -R 0755 "$folder"
+
+chown root:root "$folder/router-of-the-user/router"
+chmod 0777 "$folder/core-writable-by-everyone/router/sing-box.exe"
+helper_with_core user-copy
+mkdir -p "$folder/links"
+ln -s ../installed "$folder/links/to-installation"
+ln -s ../user-copy "$folder/links/to-user-copy"
+chown root:root "$folder" "$folder/links"
+touch "$folder/laid-out"
