@@ -47,8 +47,10 @@ std::string ExplainCode(const std::string& code) {
     static const std::map<std::string, std::string> explanations = {
         {"PARENT_GONE", "the client that asked for the connection was gone (or replaced) when the host started"},
         {"HELPER_ERROR", "the helper itself failed (see the stage for where)"},
-        {"ACCESS_DENIED", "the core was not allowed to do what it needed (access denied)"},
-        {"FILE_MISSING", "the core executable router\\sing-box.exe is missing beside the helper"},
+        {"ACCESS_DENIED",
+         "access was denied: the helper refuses to run the core from an installation the user could change "
+         "(its folder, router or router\\sing-box.exe), or the core was not allowed what it needed"},
+        {"FILE_MISSING", "the core executable router\\sing-box.exe, or its router folder, is missing beside the helper"},
         {"TIMEOUT", "the core's API port and tunnel interface were not both ready within 30 seconds"},
         {"CORE_ERROR", "the core stopped; its output named no known cause"},
         {"TUN_IPV4_ADDRESS_ERROR", "the core could not set the tunnel's IPv4 address"},

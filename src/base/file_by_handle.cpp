@@ -8,15 +8,13 @@
 
 namespace {
 
-WideString FinalPath(HANDLE handle) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length = GetFinalPathNameByHandleW(handle, buffer.data(), static_cast<DWORD>(buffer.size()),
-                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
-        if (length == 0) return {};
-        if (length < buffer.size()) return WideString(buffer.data(), length);
-        buffer.resize(length + 1);
-    }
+// "\\?\C:\x" is "C:\x", and "\\?\UNC\server\share" is "\\server\share".
+WideString WithoutLongPathPrefix(const WideString& path) {
+    const WideString unc = L"\\\\?\\UNC\\";
+    const WideString local = L"\\\\?\\";
+    if (path.starts_with(unc)) return L"\\\\" + path.substr(unc.size());
+    if (path.starts_with(local)) return path.substr(local.size());
+    return path;
 }
 
 WideString FullPath(const WideString& path) {
@@ -35,7 +33,7 @@ WideString FinalFolderPath(const WideString& fullPath) {
         CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return {};
-    WideString final = FinalPath(handle.Get());
+    WideString final = FinalPathOf(handle.Get());
     if (!final.empty() && final.back() == L'\\') final.pop_back();
     return final;
 }
@@ -49,6 +47,17 @@ bool SameName(const WideString& left, const WideString& right) {
 
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
+WideString FinalPathOf(HANDLE file) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length = GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                                       FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+        if (length == 0) return {};
+        if (length < buffer.size()) return WithoutLongPathPrefix(WideString(buffer.data(), length));
+        buffer.resize(length + 1);
+    }
+}
+
 bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(file, &information)) return false;
@@ -57,7 +66,7 @@ bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     const WideString fullPath = FullPath(path);
     const WideString folder = FinalFolderPath(fullPath);
     const WideString name = fullPath.substr(fullPath.find_last_of(L"\\/") + 1);
-    return !folder.empty() && !name.empty() && SameName(FinalPath(file), folder + L"\\" + name);
+    return !folder.empty() && !name.empty() && SameName(FinalPathOf(file), folder + L"\\" + name);
 }
 
 bool DeleteThroughHandle(HANDLE file) {

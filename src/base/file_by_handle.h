@@ -14,6 +14,10 @@ inline constexpr DWORD kClientPathOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_I
 // True when the handle holds a file on disk, not a pipe, a console or another device.
 bool IsDiskFile(HANDLE file);
 
+// The path of the file or folder the handle holds, after every link on the way, as the system
+// names it (without the "\\?\" prefix); empty when the system cannot tell.
+WideString FinalPathOf(HANDLE file);
+
 // True when the handle holds an ordinary file that is what `path` names: no directory, no
 // reparse point, a single name, and its final path that of `path` itself. A link that the
 // system followed while opening (as Wine does for Unix symbolic links) shows as another

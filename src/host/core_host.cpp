@@ -3,11 +3,11 @@
 #include <utility>
 
 #include "base/client_path_access.h"
-#include "base/executable_path.h"
 #include "base/exit_codes.h"
 #include "base/filetime.h"
 #include "base/number_conversion.h"
 #include "host/core_creation.h"
+#include "host/core_installation.h"
 #include "host/core_launch_plan.h"
 #include "host/core_supervision.h"
 #include "host/host_session.h"
@@ -76,13 +76,22 @@ UniqueHandleFile OpenInheritableNul() {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
+// The installation is held from its check until the core has started, so nothing is swapped in
+// between; a refusal reads as a start that the system refused.
+DWORD CreateCoreFromUnchangeableInstallation(HostSession& session, HANDLE input, PROCESS_INFORMATION& core) {
+    HeldInstallation installation;
+    DWORD error = installation.Hold();
+    if (error == ERROR_SUCCESS) error = installation.RefuseChangeableBy(session.clientUserRights.Get());
+    if (error != ERROR_SUCCESS) return error;
+    const CoreLaunchPlan plan = PlanCoreLaunch(installation.HelperDirectory(), session.options.Get(L"--config"));
+    return CreateCoreSuspendedInJob(session.job.Get(), plan, input, session.pipeWrite.Get(), core);
+}
+
 bool StartCoreSuspended(HostSession& session) {
-    const CoreLaunchPlan plan = PlanCoreLaunch(GetHelperDirectory(), session.options.Get(L"--config"));
     UniqueHandleFile input = OpenInheritableNul();
     PROCESS_INFORMATION core{};
     session.Report("start-core");
-    const DWORD startError =
-        CreateCoreSuspendedInJob(session.job.Get(), plan, input.Get(), session.pipeWrite.Get(), core);
+    const DWORD startError = CreateCoreFromUnchangeableInstallation(session, input.Get(), core);
     // From here on only the core and its children write into the pipe.
     session.pipeWrite.Reset();
     input.Reset();
@@ -126,11 +135,15 @@ bool WorkOnClientPathsAsUser() {
 
 // Once the client is verified, everything the host does on the paths it named runs with the
 // client's own token: the client may be a standard user whose administrator typed their
-// credentials into the consent prompt, and the host then runs as that administrator. Without
-// that token, or where it cannot be put on the thread, the host writes nothing more.
+// credentials into the consent prompt, and the host then runs as that administrator. Whether the
+// installation is beyond the user's reach is asked with that token cut down to an unelevated
+// program's rights. Without these, or where the token cannot be put on the thread, the host
+// writes nothing more.
 bool WorkOnClientPathsAsClient(HostSession& session) {
     UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
     if (!clientToken) return false;
+    session.clientUserRights = UnelevatedCopy(clientToken.Get());
+    if (!session.clientUserRights) return false;
     UseForClientPaths(std::move(clientToken));
     return ClientPathAccess().Granted();
 }

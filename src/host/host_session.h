@@ -13,6 +13,8 @@ struct HostSession {
 
     OptionMap& options;
     UniqueHandleNull client;
+    // The client's token cut down to what an unelevated program of its user holds.
+    UniqueHandleNull clientUserRights;
     UniqueHandleNull job;
     UniqueHandleNull pipeRead;
     UniqueHandleNull pipeWrite;

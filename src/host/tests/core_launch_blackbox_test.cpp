@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "base/executable_path.h"
+#include "base/file_by_handle.h"
 #include "base/unique_resource.h"
 #include "base/utf8.h"
 #include "host/tests/host_connection.h"
@@ -19,13 +20,17 @@ std::string ExitingScript(const HostConnection& connection) {
     return HostConnection::Line("record", connection.coreRecord) + "exit 0\n";
 }
 
-// The helper copied into a folder of its own, so that what "router\sing-box.exe" is
-// beside it is up to the test.
-struct RelocatedHelper {
-    TemporaryDirectory directory;
-    std::wstring path = directory / L"KELDRIX-Network.exe";
-    RelocatedHelper() { CopyFileW(HelperPath().c_str(), path.c_str(), TRUE); }
-};
+std::wstring HelperIn(const std::wstring& installation) {
+    return InstallationPath(installation) + L"\\KELDRIX-Network.exe";
+}
+
+// The path the system resolves `path` to, links and all.
+std::wstring FinalPath(const std::wstring& path) {
+    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return FinalPathOf(file.Get());
+}
 
 TEST(HostClientCheck, ClientThatNoLongerExistsIsParentGone) {
     HostConnection connection;
@@ -109,26 +114,45 @@ TEST(HostEarlyStop, ClientEndedButStillOpenableEndsQuietly) {
     EXPECT_FALSE(PathExists(connection.coreRecord));
 }
 
-TEST(HostCoreStart, MissingCoreIsFileMissing) {
-    RelocatedHelper helper;
-    ASSERT_TRUE(PathExists(helper.path));
-    const std::wstring router = helper.directory / L"router";
-    ASSERT_TRUE(CreateDirectoryW(router.c_str(), nullptr));
+// The core runs elevated, so it runs only from an installation that the user who asked cannot
+// change; otherwise the host reads as if the system had refused the start, and starts nothing.
+TEST(HostCoreStart, OnlyAnInstallationTheUserCannotChangeRunsItsCore) {
+    struct Case {
+        const wchar_t* installation;
+        const char* code;
+        uint32_t win32;
+    };
+    const Case refused[] = {
+        {L"router-of-the-user", "ACCESS_DENIED", 5},
+        {L"core-writable-by-everyone", "ACCESS_DENIED", 5},
+        {L"links\\to-user-copy", "ACCESS_DENIED", 5},
+        {L"router-missing", "FILE_MISSING", 2},
+        {L"core-missing", "FILE_MISSING", 2},
+    };
+    for (const Case& installation : refused) {
+        SCOPED_TRACE(ToUtf8(installation.installation));
+        HostConnection connection;
+        connection.WriteCoreScript(ExitingScript(connection));
+        const ProcessResult host =
+            RunProgram(HelperIn(installation.installation), connection.HostArguments(), kHostEndMilliseconds);
+        EXPECT_EQ(host.exitCode, 1u);
+        EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", installation.code, installation.win32, 0));
+        EXPECT_EQ(ReadFileBytes(connection.done), "done");
+        EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core ran";
+    }
+    // Started through a link of the user's that leads into the installation, the helper runs the
+    // installation's own core, found from where its image really is, not through the link.
     HostConnection connection;
     connection.WriteCoreScript(ExitingScript(connection));
-    const ProcessResult host = RunProgram(helper.path, connection.HostArguments(), kHostEndMilliseconds);
-    EXPECT_EQ(host.exitCode, 1u);
-    EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", "FILE_MISSING", 2, 0));
-    EXPECT_EQ(ReadFileBytes(connection.done), "done");
-    EXPECT_FALSE(PathExists(connection.coreRecord));
+    EXPECT_EQ(RunProgram(HelperIn(L"links\\to-installation"), connection.HostArguments(), kHostEndMilliseconds).exitCode,
+              0u);
+    const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
+    ASSERT_EQ(record.size(), 6u);
+    EXPECT_EQ(record[4].second, ToUtf8(FinalPath(InstallationPath(L"installed") + L"\\router")));
 }
 
 TEST(HostCoreStart, CoreThatCannotBeStartedIsAHelperErrorWithTheStartError) {
-    RelocatedHelper helper;
-    const std::wstring router = helper.directory / L"router";
-    CreateDirectoryW(router.c_str(), nullptr);
-    const std::wstring core = router + L"\\sing-box.exe";
-    WriteFileBytes(core, "this is no executable");
+    const std::wstring core = InstallationPath(L"core-not-executable") + L"\\router\\sing-box.exe";
     std::wstring commandLine = L"\"" + core + L"\"";
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
@@ -141,7 +165,8 @@ TEST(HostCoreStart, CoreThatCannotBeStartedIsAHelperErrorWithTheStartError) {
 
     HostConnection connection;
     connection.WriteCoreScript(ExitingScript(connection));
-    const ProcessResult host = RunProgram(helper.path, connection.HostArguments(), kHostEndMilliseconds);
+    const ProcessResult host =
+        RunProgram(HelperIn(L"core-not-executable"), connection.HostArguments(), kHostEndMilliseconds);
     EXPECT_EQ(host.exitCode, 1u);
     EXPECT_EQ(ReadFileBytes(connection.state), FailureRecord("start-core", "HELPER_ERROR", startError, 0));
     EXPECT_EQ(ReadFileBytes(connection.done), "done");
@@ -156,7 +181,7 @@ TEST(HostCoreStart, CoreGetsItsCommandLineAndFolder) {
     const ProcessResult host = RunHelper(connection.HostArguments(), kHostEndMilliseconds);
     EXPECT_EQ(host.exitCode, 0u);
 
-    const std::string routerFolder = ToUtf8(DirectoryOf(HelperPath()) + L"\\router");
+    const std::string routerFolder = ToUtf8(FinalPath(DirectoryOf(HelperPath()) + L"\\router"));
     const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
     ASSERT_EQ(record.size(), 6u);
     EXPECT_EQ(record[1].second, "run");
