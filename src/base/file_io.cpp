@@ -8,19 +8,20 @@
 
 namespace {
 
-bool HeldByAnotherProcess(DWORD error) {
-    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-}
-
 void ReplaceWith(HANDLE temporary, const WideString& path) {
     const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMilliseconds;
     while (!MoveThroughHandle(temporary, path)) {
-        if (!HeldByAnotherProcess(GetLastError()) || GetTickCount64() >= deadline) return;
+        if (!IsHeldByAnotherHandle(GetLastError()) || GetTickCount64() >= deadline) return;
         Sleep(1);
     }
 }
 
 }  // namespace
+
+bool IsHeldByAnotherHandle(DWORD moveError) {
+    return moveError == ERROR_ACCESS_DENIED || moveError == ERROR_SHARING_VIOLATION ||
+           moveError == ERROR_LOCK_VIOLATION;
+}
 
 void WriteFileAtomically(const WideString& path, const ByteString& content) {
     const ClientPathAccess access;

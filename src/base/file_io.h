@@ -15,6 +15,10 @@ inline constexpr size_t kMaxWholeFileBytes = 65536;
 // is given up. That bounds the delay that a held file adds to one write.
 inline constexpr ULONGLONG kReplaceRetryMilliseconds = 250;
 
+// True for the errors with which a replacing move fails while another handle holds the target or
+// the temporary file (access denied, a sharing or a lock violation): that move is tried again.
+bool IsHeldByAnotherHandle(DWORD moveError);
+
 // Replaces the file through a temporary file of its own beside it (normally "<path>.tmp") and a
 // replacing move of exactly that file, so that readers see the old content or the new one, never
 // a torn file. Links at the temporary name are never written, moved or deleted through, a link
