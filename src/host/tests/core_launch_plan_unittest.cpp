@@ -1,7 +1,10 @@
-// Where the core is found, what it is told, and how a failed start is named.
+// Where the core is found, what it is told, how it is created, and how a failed start is named.
 #include <gtest/gtest.h>
 
+#include "base/unique_resource.h"
+#include "host/core_creation.h"
 #include "host/core_launch_plan.h"
+#include "support/helper_process.h"
 
 namespace {
 
@@ -24,6 +27,28 @@ TEST(CoreStartFailureCode, NamesMissingFileAndAccessDeniedAndNothingElse) {
     for (const unsigned long other : {0ul, 3ul, 6ul, 193ul, 267ul, 0xFFFFFFFFul}) {
         EXPECT_EQ(CoreStartFailureCode(other), "HELPER_ERROR") << other;
     }
+}
+
+// A host killed between the core's creation and its assignment must leave no core outside a job:
+// the core is in its job before anything assigns it.
+TEST(CreateCoreSuspendedInJob, TheCoreIsInItsJobFromItsCreation) {
+    const UniqueHandleNull job(CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job);
+    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
+    UniqueHandleNull readEnd;
+    UniqueHandleNull writeEnd;
+    ASSERT_TRUE(CreatePipe(readEnd.Put(), writeEnd.Put(), &inheritable, 0));
+    // The stand-in core as built lives at router\sing-box.exe in the build tree.
+    const CoreLaunchPlan plan = PlanCoreLaunch(testing_support::BuildDirectory(), L"no such config");
+    PROCESS_INFORMATION core{};
+    ASSERT_EQ(CreateCoreSuspendedInJob(job.Get(), plan, INVALID_HANDLE_VALUE, writeEnd.Get(), core), 0u);
+    const UniqueHandleNull process(core.hProcess);
+    const UniqueHandleNull thread(core.hThread);
+    BOOL inJob = FALSE;
+    EXPECT_TRUE(IsProcessInJob(process.Get(), job.Get(), &inJob));
+    EXPECT_TRUE(inJob);
+    TerminateProcess(process.Get(), 1);  // whether or not it is in the job
+    WaitForSingleObject(process.Get(), 5000);
 }
 
 }  // namespace
