@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include "base/executable_path.h"
+#include "base/win32.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/running_processes.h"
 #include "support/temp_directory.h"
+
+#include <shlobj.h>  // after <windows.h>
 
 namespace {
 
@@ -25,6 +28,15 @@ std::wstring GuardOption(const std::wstring& workFolder, const std::wstring& nam
     return RunningHelperOption(L"--guard", workFolder, name);
 }
 
+// Where the client keeps its proxy state file unless told otherwise: %LOCALAPPDATA%\KELDRIX.
+std::wstring DefaultProxyStateFolder() {
+    wchar_t* localAppData = nullptr;
+    const bool found = SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &localAppData));
+    const std::wstring folder = found ? std::wstring(localAppData) + L"\\KELDRIX" : std::wstring();
+    CoTaskMemFree(localAppData);
+    return folder;
+}
+
 class ReferenceClient : public ::testing::Test {
 protected:
     std::vector<std::wstring> ClientArguments(const std::wstring& seconds) const {
@@ -35,8 +47,13 @@ protected:
     std::string proxyBefore_ = ProxyStatus();
 };
 
+// On a profile that has never connected: the client makes the folder of its proxy state file.
 TEST_F(ReferenceClient, WholeConnectionLeavesNothingBehind) {
-    const ProcessResult client = RunProgram(ClientPath(), ClientArguments(L"1"), 90000);
+    const std::wstring stateFolder = DefaultProxyStateFolder();
+    ASSERT_FALSE(stateFolder.empty());
+    ASSERT_FALSE(PathExists(stateFolder + L"\\proxy-state.bin")) << "a connection that never ended left it";
+    RemoveTree(stateFolder);
+    const ProcessResult client = RunProgram(ClientPath(), {L"--seconds", L"1", L"--work", work_.Path()}, 90000);
     EXPECT_EQ(client.exitCode, 0u) << client.output;
     const std::string& output = client.output;
     const size_t ready = output.find("state file: {\"stage\":\"ready\",\"started\":true,\"interfaceReady\":true}");
@@ -51,7 +68,8 @@ TEST_F(ReferenceClient, WholeConnectionLeavesNothingBehind) {
 
     EXPECT_EQ(ReadFileBytes(work_ / L"done"), "done");
     EXPECT_FALSE(PathExists(work_ / L"core-config.txt")) << "the guard deletes the core's configuration";
-    EXPECT_FALSE(PathExists(work_ / L"proxy-state.bin"));
+    EXPECT_TRUE(PathExists(stateFolder));
+    EXPECT_FALSE(PathExists(stateFolder + L"\\proxy-state.bin"));
     EXPECT_EQ(ProxyStatus(), proxyBefore_);
 }
 
@@ -64,6 +82,18 @@ TEST_F(ReferenceClient, ClientKilledMidConnectionIsCleanedUpByHostAndGuard) {
     ASSERT_NE(ProxyStatus(), proxyBefore_) << "the proxy was not switched on";
     const DWORD core = std::stoul(coreId);
     ASSERT_FALSE(ProcessHasEnded(core));
+    const std::string savedSettings = ReadFileBytes(work_ / L"proxy-state.bin");
+    ASSERT_FALSE(savedSettings.empty());
+
+    // One connection per proxy state file: a second client with this one connects nowhere.
+    const TemporaryDirectory secondWork;
+    const ProcessResult second = RunProgram(
+        ClientPath(), {L"--seconds", L"1", L"--work", secondWork.Path(), L"--proxy-state", work_ / L"proxy-state.bin"},
+        90000);
+    EXPECT_EQ(second.exitCode, 1u) << second.output;
+    EXPECT_EQ(second.output.find("--launch"), std::string::npos) << "it connected: " << second.output;
+    EXPECT_EQ(second.output.find("--proxy-restore"), std::string::npos) << "it restored: " << second.output;
+    EXPECT_EQ(ReadFileBytes(work_ / L"proxy-state.bin"), savedSettings);
 
     client.Terminate();
 
