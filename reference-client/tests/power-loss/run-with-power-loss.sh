@@ -21,7 +21,7 @@ trap cleanup EXIT INT TERM
 export KELDRIX_POWER_LOSS_FOLDER="Z:$(echo "$folder" | tr / '\\')"
 
 "$wine" --start || { echo "power-loss test: cannot make the Wine prefix $KELDRIX_WINEPREFIX" >&2; exit 1; }
-if ! "$wine" "$program" --gtest_filter=PowerLoss.ConnectionIsUpWithTheProxyOnWhenThePowerGoes; then
+if ! "$wine" "$program" --gtest_filter=PowerLoss.FirstHalfConnectsWithTheProxyOn; then
   echo "--- the client's output:"
   cat "$folder/first client output.txt" 2>/dev/null || true
   exit 1
