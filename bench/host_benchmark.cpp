@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
+#include "base/command_line.h"
 #include "base/file_io.h"
-#include "base/filetime.h"
-#include "base/quote_argument.h"
-#include "base/utf8.h"
+#include "base/process.h"
+#include "base/text.h"
 #include "base/win32.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"

@@ -6,8 +6,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "base/system_message.h"
-#include "base/utf8.h"
+#include "base/system_info.h"
+#include "base/text.h"
 #include "base/win32.h"
 #include "core_config.h"
 #include "core_finder.h"

@@ -3,7 +3,7 @@
 #include <set>
 #include <vector>
 
-#include "base/filetime.h"
+#include "base/process.h"
 #include "support/running_processes.h"
 
 namespace {

@@ -2,8 +2,8 @@
 
 #include <cstdio>
 
-#include "base/quote_argument.h"
-#include "base/utf8.h"
+#include "base/command_line.h"
+#include "base/text.h"
 
 namespace {
 

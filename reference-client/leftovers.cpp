@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "base/system_message.h"
-#include "base/utf8.h"
+#include "base/system_info.h"
+#include "base/text.h"
 #include "base/win32.h"
 #include "helper_runner.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/filetime.h"
+#include "base/process.h"
 #include "base/win32.h"
 
 bool ReadFileBriefly(const std::wstring& path, std::string& content) {

@@ -5,7 +5,7 @@
 #include <map>
 #include <regex>
 
-#include "base/utf8.h"
+#include "base/text.h"
 #include "campaigns.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "base/win32.h"
-#include "base/win32_error.h"
 #include "campaigns.h"
 #include "proxy/proxy_snapshot.h"
 

@@ -2,7 +2,7 @@
 // core and Wine's own WinINet: what a real client and its user end up with.
 #include <gtest/gtest.h>
 
-#include "base/executable_path.h"
+#include "base/process.h"
 #include "base/win32.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"

@@ -1,7 +1,7 @@
 #include "app/capabilities.h"
 
-#include "base/ipv6.h"
-#include "base/standard_output.h"
+#include "base/process.h"
+#include "base/system_info.h"
 
 ByteString BuildCapabilitiesReport(bool ipv6Disabled) {
     return ByteString("{\"ipv6Disabled\":") + (ipv6Disabled ? "true" : "false") + "}";

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/capabilities.h"
-#include "base/exit_codes.h"
+#include "base/command_line.h"
 #include "base/win32.h"
 #include "host/core_host.h"
 #include "launch/guard.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 #include "base/text.h"
 
 // What runs for a verb: one of the handlers, or the usage exit for a missing option or an

@@ -1,5 +1,5 @@
 #include "app/dispatch.h"
-#include "base/system_library.h"
+#include "base/process.h"
 #include "base/win32.h"
 
 // GUI subsystem, so no console window appears; the command line comes from GetCommandLineW.

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "base/executable_path.h"
+#include "base/process.h"
 #include "base/unique_resource.h"
 
 namespace {

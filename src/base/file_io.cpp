@@ -2,11 +2,56 @@
 
 #include "base/client_path_access.h"
 #include "base/file_by_handle.h"
-#include "base/temporary_file.h"
 #include "base/unique_resource.h"
-#include "base/win32_error.h"
 
 namespace {
+
+constexpr unsigned kFreshNameAttempts = 3;
+
+// FILE_FLAG_OPEN_REPARSE_POINT: a link at the name counts as existing, even one that points
+// nowhere, so it is never followed to create its target. Readers may share the file: once it has
+// been moved over the target, a reader that shares everything can open it before it is closed.
+// Writers and deleters may not. A name that opens something other than a file on disk (a pipe
+// that another program serves, a device) is never written to.
+UniqueHandleFile CreateNew(const WideString& name) {
+    UniqueHandleFile file(CreateFileW(name.c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
+                                      nullptr));
+    if (file && !IsDiskFile(file.Get())) file.Reset();
+    return file;
+}
+
+// Decides and acts through one handle, so the name cannot be swapped for a link in between.
+void RemoveLeftover(const WideString& name) {
+    const UniqueHandleFile leftover(CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
+                                                nullptr));
+    if (leftover && IsPlainFileNamed(leftover.Get(), name)) DeleteThroughHandle(leftover.Get());
+}
+
+WideString FreshTemporaryName(const WideString& path, unsigned attempt) {
+    return path + L"." + FormatUnsigned(GetCurrentProcessId()) + L"." + FormatUnsigned(attempt) + L".tmp";
+}
+
+// A new, empty file of the caller's own beside `path`, to be written and then moved over it:
+// "<path>.tmp", created with create-new semantics so that nothing already there is written
+// through. An ordinary file left there by a crash between write and move goes first. Anything
+// else at that name (a link of any kind, a folder, a file someone holds) stays untouched, and a
+// fresh name of this process's own, "<path>.<process id>.<n>.tmp", is used instead.
+// The handle has write and delete access and shares reading only; none when no name could be
+// created (a missing folder, for one).
+UniqueHandleFile CreateTemporaryFileFor(const WideString& path) {
+    const WideString usual = path + L".tmp";
+    UniqueHandleFile file = CreateNew(usual);
+    if (file) return file;
+    RemoveLeftover(usual);
+    file = CreateNew(usual);
+    for (unsigned attempt = 1; !file && attempt <= kFreshNameAttempts; ++attempt) {
+        file = CreateNew(FreshTemporaryName(path, attempt));
+    }
+    return file;
+}
 
 void ReplaceWith(HANDLE temporary, const WideString& path) {
     const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMilliseconds;

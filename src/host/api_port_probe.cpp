@@ -1,4 +1,4 @@
-#include "base/number_conversion.h"
+#include "base/command_line.h"
 #include "base/unique_resource.h"
 #include "host/readiness_probes.h"
 

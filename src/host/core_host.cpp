@@ -3,9 +3,8 @@
 #include <utility>
 
 #include "base/client_path_access.h"
-#include "base/exit_codes.h"
-#include "base/filetime.h"
-#include "base/number_conversion.h"
+#include "base/command_line.h"
+#include "base/process.h"
 #include "host/core_creation.h"
 #include "host/core_installation.h"
 #include "host/core_launch_plan.h"

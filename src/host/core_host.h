@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 
 // The elevated host: checks that the client is still the process that asked, starts the
 // core suspended inside a kill-on-close job with its output captured, lets it run, waits

@@ -5,8 +5,8 @@
 #include <aclapi.h>
 // clang-format on
 
-#include "base/executable_path.h"
 #include "base/file_by_handle.h"
+#include "base/process.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include "host/core_launch_plan.h"
 
-#include "base/quote_argument.h"
+#include "base/command_line.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 #include "base/unique_resource.h"
 
 // What the host holds from its first check to its end: the options and its own handles,

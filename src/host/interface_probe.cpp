@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "base/system_library.h"
+#include "base/process.h"
 #include "host/readiness_probes.h"
 
 namespace {

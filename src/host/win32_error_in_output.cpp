@@ -1,7 +1,7 @@
 #include "host/win32_error_in_output.h"
 
-#include "base/system_message.h"
-#include "base/utf8.h"
+#include "base/system_info.h"
+#include "base/text.h"
 #include "host/ascii_case.h"
 
 namespace {

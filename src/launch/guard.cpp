@@ -1,6 +1,6 @@
 #include "launch/guard.h"
 
-#include "base/number_conversion.h"
+#include "base/command_line.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_restore.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 
 // The "--guard" verb, run unelevated by the client: waits for the client ("--parent") or the
 // core ("--core") to end, ends the core if the client went first (or, where the elevated core

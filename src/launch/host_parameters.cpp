@@ -1,7 +1,6 @@
 #include "launch/host_parameters.h"
 
-#include "base/number_conversion.h"
-#include "base/quote_argument.h"
+#include "base/command_line.h"
 
 WideString FormatCreationTime(uint64_t creationTime) { return FormatUnsigned(creationTime); }
 

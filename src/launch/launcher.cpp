@@ -1,8 +1,7 @@
 #include "launch/launcher.h"
 
-#include "base/executable_path.h"
-#include "base/filetime.h"
-#include "base/number_conversion.h"
+#include "base/command_line.h"
+#include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 #include "launch/host_parameters.h"

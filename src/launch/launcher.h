@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 
 // The "--launch" verb: measures the client's creation time, adds it as "--created" and
 // starts this executable again elevated ("runas") as the host. Returns at once with 0,

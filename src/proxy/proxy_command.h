@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "base/option_map.h"
+#include "base/command_line.h"
 #include "base/text.h"
 #include "proxy/proxy_settings.h"
 

@@ -1,7 +1,7 @@
 #include "proxy/proxy_mutex.h"
 
-#include "base/number_conversion.h"
-#include "base/win32_error.h"
+#include "base/command_line.h"
+#include "base/win32.h"
 
 namespace {
 

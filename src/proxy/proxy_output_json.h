@@ -1,7 +1,7 @@
 #pragma once
 
 #include "base/text.h"
-#include "base/win32_error.h"
+#include "base/win32.h"
 
 // What the status line says about the current settings.
 struct ProxyStatusWords {

@@ -1,7 +1,6 @@
 #include "proxy/proxy_restore.h"
 
 #include "base/win32.h"
-#include "base/win32_error.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/proxy_snapshot_file.h"

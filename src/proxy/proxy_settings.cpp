@@ -2,10 +2,9 @@
 
 #include <array>
 
-#include "base/system_library.h"
+#include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "base/win32_error.h"
 
 #include <wininet.h>
 

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "base/win32_error.h"
+#include "base/win32.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "proxy/proxy_snapshot_file.h"
 
 #include "base/file_io.h"
-#include "base/win32_error.h"
+#include "base/win32.h"
 
 void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot) {
     const ByteString bytes = EncodeProxySnapshot(snapshot);

@@ -1,7 +1,7 @@
 #include "proxy/proxy_status.h"
 
-#include "base/number_conversion.h"
-#include "base/standard_output.h"
+#include "base/command_line.h"
+#include "base/process.h"
 
 WideString LocalProxyAddress(uint32_t port) { return L"127.0.0.1:" + FormatUnsigned(port); }
 

@@ -1,8 +1,7 @@
 #include "support/helper_process.h"
 
-#include "base/executable_path.h"
-#include "base/filetime.h"
-#include "base/quote_argument.h"
+#include "base/command_line.h"
+#include "base/process.h"
 #include "base/unique_resource.h"
 #include "support/running_processes.h"
 

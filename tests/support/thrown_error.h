@@ -3,7 +3,7 @@
 #include <functional>
 #include <optional>
 
-#include "base/win32_error.h"
+#include "base/win32.h"
 
 namespace testing_support {
 

@@ -5,7 +5,7 @@
 // Each test is one half: run them through the script, never alone.
 #include <gtest/gtest.h>
 
-#include "base/executable_path.h"
+#include "base/process.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/proxy/stand_in_wininet_control.h"

@@ -3,8 +3,7 @@
 #include <stdexcept>
 
 #include "app/dispatch.h"
-#include "base/number_conversion.h"
-#include "base/option_map.h"
+#include "base/command_line.h"
 
 namespace {
 

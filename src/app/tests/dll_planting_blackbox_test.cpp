@@ -3,7 +3,7 @@
 // lets this test plant one and see whether it was loaded.
 #include <gtest/gtest.h>
 
-#include "base/executable_path.h"
+#include "base/process.h"
 #include "base/win32.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"

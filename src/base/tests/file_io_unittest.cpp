@@ -5,7 +5,6 @@
 #include "base/file_io.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "base/win32_error.h"
 #include "support/temp_directory.h"
 #include "support/thrown_error.h"
 

@@ -2,9 +2,9 @@
 
 #include <random>
 
-#include "base/executable_path.h"
-#include "base/ipv6.h"
-#include "base/quote_argument.h"
+#include "base/command_line.h"
+#include "base/process.h"
+#include "base/system_info.h"
 #include "base/win32.h"
 #include "support/running_processes.h"
 

@@ -2,10 +2,10 @@
 // the client check, an early stop, the core's start and what the core is given.
 #include <gtest/gtest.h>
 
-#include "base/executable_path.h"
 #include "base/file_by_handle.h"
+#include "base/process.h"
+#include "base/text.h"
 #include "base/unique_resource.h"
-#include "base/utf8.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "base/system_message.h"
+#include "base/system_info.h"
 #include "base/win32.h"
 #include "host/core_output_classification.h"
 #include "host/core_output_tail.h"

@@ -2,9 +2,9 @@
 
 #include <cctype>
 
-#include "base/executable_path.h"
-#include "base/ipv6.h"
-#include "base/utf8.h"
+#include "base/process.h"
+#include "base/system_info.h"
+#include "base/text.h"
 #include "support/file_watch.h"
 #include "support/loopback_port.h"
 

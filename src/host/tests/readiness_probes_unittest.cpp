@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "base/executable_path.h"
-#include "base/utf8.h"
+#include "base/process.h"
+#include "base/text.h"
 #include "host/interface_probe.h"
 #include "host/readiness_probes.h"
 #include "support/helper_process.h"

@@ -2,7 +2,7 @@
 // stand-in core: readiness, supervision, every way it ends, and the core's output.
 #include <gtest/gtest.h>
 
-#include "base/system_message.h"
+#include "base/system_info.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 

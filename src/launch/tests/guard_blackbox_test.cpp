@@ -8,8 +8,7 @@
 #include <optional>
 #include <set>
 
-#include "base/executable_path.h"
-#include "base/filetime.h"
+#include "base/process.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/file_watch.h"

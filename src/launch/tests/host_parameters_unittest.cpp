@@ -3,8 +3,8 @@
 #include <random>
 
 #include "base/win32.h"
-#include "support/running_processes.h"
 #include "launch/host_parameters.h"
+#include "support/running_processes.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // "--launch" through to the host it starts: what the host really receives.
 #include <gtest/gtest.h>
 
-#include "base/utf8.h"
+#include "base/text.h"
 #include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"

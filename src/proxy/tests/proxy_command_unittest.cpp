@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "proxy/proxy_command.h"
-#include "proxy/proxy_output_json.h"
 #include "proxy/proxy_mutex.h"
+#include "proxy/proxy_output_json.h"
 #include "proxy/proxy_restore.h"
 #include "proxy/proxy_status.h"
 

@@ -2,8 +2,8 @@
 // against the WinINet stand-in, which keeps the settings exactly and logs every call.
 #include <gtest/gtest.h>
 
-#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_snapshot.h"
+#include "support/proxy/proxy_fixture.h"
 
 namespace {
 

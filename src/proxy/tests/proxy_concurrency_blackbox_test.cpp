@@ -4,10 +4,10 @@
 #include <cctype>
 #include <memory>
 
-#include "support/proxy/background_helper.h"
-#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
+#include "support/proxy/background_helper.h"
+#include "support/proxy/proxy_fixture.h"
 
 namespace {
 

@@ -5,11 +5,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "base/win32_error.h"
-#include "support/thrown_error.h"
+#include "base/win32.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot_file.h"
 #include "support/temp_directory.h"
+#include "support/thrown_error.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <optional>
 #include <random>
 
-#include "base/win32_error.h"
-#include "support/thrown_error.h"
+#include "base/win32.h"
 #include "proxy/proxy_snapshot.h"
+#include "support/thrown_error.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 // read back as 2; bypass list, PAC address and auto-detect are dropped), so only those are checked.
 #include <gtest/gtest.h>
 
-#include "support/proxy/proxy_fixture.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/proxy_snapshot.h"
+#include "support/proxy/proxy_fixture.h"
 
 namespace {
 

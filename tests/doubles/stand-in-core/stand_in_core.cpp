@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/system_message.h"
-#include "base/utf8.h"
+#include "base/system_info.h"
+#include "base/text.h"
 #include "base/win32.h"
 
 #include <sddl.h>  // after <windows.h>

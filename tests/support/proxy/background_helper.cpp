@@ -1,6 +1,6 @@
 #include "support/proxy/background_helper.h"
 
-#include "base/quote_argument.h"
+#include "base/command_line.h"
 #include "support/helper_process.h"
 
 namespace proxy_testing {

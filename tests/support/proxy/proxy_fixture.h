@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "support/helper_process.h"
 #include "support/proxy/proxy_lines.h"
 #include "support/proxy/stand_in_wininet_control.h"
-#include "support/helper_process.h"
 #include "support/temp_directory.h"
 
 namespace proxy_testing {

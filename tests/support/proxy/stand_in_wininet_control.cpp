@@ -1,6 +1,6 @@
 #include "support/proxy/stand_in_wininet_control.h"
 
-#include "base/executable_path.h"
+#include "base/process.h"
 #include "support/helper_process.h"
 
 namespace proxy_testing {

@@ -1,6 +1,5 @@
-#include "base/system_message.h"
+#include "base/system_info.h"
 
-#include "base/utf8.h"
 #include "base/win32.h"
 
 namespace {
@@ -8,6 +7,14 @@ namespace {
 constexpr DWORD kMessageBufferUnits = 1024;
 
 }  // namespace
+
+bool IsIpv6Disabled() {
+    DWORD value = 0;
+    DWORD size = sizeof(value);
+    const LSTATUS status = RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\Tcpip6\\Parameters",
+                                        L"DisabledComponents", RRF_RT_REG_DWORD, nullptr, &value, &size);
+    return status == ERROR_SUCCESS && DisabledComponentsDisableIpv6(value);
+}
 
 WideString SystemMessageText(uint32_t code, uint32_t language) {
     wchar_t buffer[kMessageBufferUnits] = {};

@@ -1,7 +1,19 @@
 #pragma once
 
+#include <cstdint>
+
+#include "base/text.h"
 #include "base/win32.h"
-#include "base/win32_error.h"
+
+// Full path of the running executable; empty when the system cannot tell.
+WideString GetExecutablePath();
+
+// The directory part of a path: everything before its last "\" or "/";
+// the whole path when it holds neither.
+WideString DirectoryOf(const WideString& path);
+
+// The directory of the running executable.
+WideString GetHelperDirectory();
 
 // The host runs elevated from a folder the user may write to, so no DLL may be found
 // there. Called first thing: later loads, ours and the system's, search System32 only.
@@ -15,4 +27,12 @@ template <typename Function>
 Function* LoadSystemFunction(const wchar_t* library, const char* function) {
     // Through void(*)(), the type that converts to any function pointer without a warning.
     return reinterpret_cast<Function*>(reinterpret_cast<void (*)()>(LoadSystemFunction(library, function)));
+}
+
+// Writes the bytes to standard output with one WriteFile; a failed write is ignored.
+void WriteStandardOutput(const ByteString& bytes);
+
+// A FILETIME as the one 64-bit count of 100-nanosecond intervals that it is.
+inline uint64_t FileTimeCount(const FILETIME& time) {
+    return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }

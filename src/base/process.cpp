@@ -1,0 +1,32 @@
+#include "base/process.h"
+
+#include <vector>
+
+WideString GetExecutablePath() {
+    constexpr DWORD bufferUnits = 32768;
+    std::vector<wchar_t> buffer(bufferUnits, L'\0');
+    const DWORD length = GetModuleFileNameW(nullptr, buffer.data(), bufferUnits);
+    return WideString(buffer.data(), length);
+}
+
+WideString DirectoryOf(const WideString& path) {
+    const size_t separator = path.find_last_of(L"\\/");
+    return separator == WideString::npos ? path : path.substr(0, separator);
+}
+
+WideString GetHelperDirectory() { return DirectoryOf(GetExecutablePath()); }
+
+void RestrictDllSearchToSystem32() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+FARPROC LoadSystemFunction(const wchar_t* library, const char* function) {
+    const HMODULE module = LoadLibraryExW(library, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (module == nullptr) throw Win32Error{GetLastError()};
+    const FARPROC address = GetProcAddress(module, function);
+    if (address == nullptr) throw Win32Error{GetLastError()};
+    return address;
+}
+
+void WriteStandardOutput(const ByteString& bytes) {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
