@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core_config.h"
-#include "status/status_event_json.h"
+#include "status/status_records.h"
 #include "status_record.h"
 
 namespace {

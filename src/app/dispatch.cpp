@@ -10,8 +10,7 @@
 #include "launch/guard.h"
 #include "launch/launcher.h"
 #include "proxy/proxy_command.h"
-#include "status/done_marker.h"
-#include "status/state_file.h"
+#include "status/status_records.h"
 
 namespace {
 

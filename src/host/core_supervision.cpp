@@ -1,9 +1,7 @@
 #include "host/core_supervision.h"
 
-#include "host/core_output_classification.h"
-#include "host/core_output_tail.h"
+#include "host/core_output.h"
 #include "host/readiness_probes.h"
-#include "host/win32_error_in_output.h"
 
 namespace {
 

@@ -1,7 +1,6 @@
 #include "host/host_session.h"
 
-#include "status/done_marker.h"
-#include "status/state_file.h"
+#include "status/status_records.h"
 
 namespace {
 

@@ -1,7 +1,12 @@
 #pragma once
 
-#include "base/text.h"
+// The one <windows.h> include comes first; the IP Helper types build on it.
+// clang-format off
 #include "base/win32.h"
+#include <iphlpapi.h>
+// clang-format on
+
+#include "base/text.h"
 
 // The host's yes-or-no checks. Each reads its input anew on every call and keeps nothing;
 // a probe that fails answers no, except as noted.
@@ -19,3 +24,7 @@ bool IsApiPortOpen(const WideString& apiOption);
 // True when an adapter whose friendly name equals `friendlyName` exactly (letter case
 // included) is operationally up.
 bool IsInterfaceUp(const WideString& friendlyName);
+
+// Walks the adapter list in order: true at the first adapter whose friendly name equals
+// `friendlyName` unit for unit and which is up. Adapters without a friendly name are skipped.
+bool HasAdapterUp(const IP_ADAPTER_ADDRESSES* adapters, const WideString& friendlyName);

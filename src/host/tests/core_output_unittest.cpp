@@ -9,9 +9,7 @@
 
 #include "base/system_info.h"
 #include "base/win32.h"
-#include "host/core_output_classification.h"
-#include "host/core_output_tail.h"
-#include "host/win32_error_in_output.h"
+#include "host/core_output.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 
 #include "base/process.h"
 #include "base/text.h"
-#include "host/interface_probe.h"
 #include "host/readiness_probes.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"

@@ -2,8 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/unique_resource.h"
-#include "host/core_creation.h"
-#include "host/core_launch_plan.h"
+#include "host/core_start.h"
 #include "support/helper_process.h"
 
 namespace {

@@ -1,6 +1,9 @@
-#include "status/status_event_json.h"
+#include "status/status_records.h"
 
 #include <string>
+
+#include "base/file_io.h"
+#include "base/system_info.h"
 
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled) {
     ByteString event = "{\"stage\":\"";
@@ -20,3 +23,10 @@ ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFa
     event += '}';
     return event;
 }
+
+void ReportStatus(const WideString& statePath, std::string_view stage, const std::optional<StatusFailure>& failure) {
+    const bool ipv6Disabled = failure ? IsIpv6Disabled() : false;
+    WriteFileAtomically(statePath, BuildStatusEvent(stage, failure, ipv6Disabled));
+}
+
+void WriteDoneMarker(const WideString& donePath) { WriteFileAtomically(donePath, kDoneMarkerContent); }

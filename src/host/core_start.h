@@ -1,7 +1,22 @@
 #pragma once
 
+#include <string_view>
+
+#include "base/text.h"
 #include "base/win32.h"
-#include "host/core_launch_plan.h"
+
+// Where the core lives and how it is started: "router\sing-box.exe" under the helper's
+// directory, in that "router" folder, with "run -c" and the configuration path.
+struct CoreLaunchPlan {
+    WideString executable;
+    WideString commandLine;
+    WideString workingDirectory;
+};
+
+CoreLaunchPlan PlanCoreLaunch(const WideString& helperDirectory, const WideString& configPath);
+
+// The status code for a core that could not be created, from the creation error.
+std::string_view CoreStartFailureCode(unsigned long error);
 
 // Creates the core as the plan says, suspended and inside `job` from its first moment, so that
 // a host killed before it assigns the core leaves no core outside a job. The core inherits

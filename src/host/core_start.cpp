@@ -1,9 +1,14 @@
-#include "host/core_creation.h"
+#include "host/core_start.h"
 
 #include <utility>
 #include <vector>
 
+#include "base/command_line.h"
+
 namespace {
+
+constexpr unsigned long kErrorFileNotFound = 2;
+constexpr unsigned long kErrorAccessDenied = 5;
 
 constexpr DWORD kCoreCreationFlags = CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT;
 constexpr DWORD kAttributeCount = 2;
@@ -51,6 +56,20 @@ std::vector<HANDLE> InheritedHandles(HANDLE input, HANDLE output) {
 }
 
 }  // namespace
+
+CoreLaunchPlan PlanCoreLaunch(const WideString& helperDirectory, const WideString& configPath) {
+    CoreLaunchPlan plan;
+    plan.workingDirectory = helperDirectory + L"\\router";
+    plan.executable = plan.workingDirectory + L"\\sing-box.exe";
+    plan.commandLine = QuoteArgument(plan.executable) + L" run -c " + QuoteArgument(configPath);
+    return plan;
+}
+
+std::string_view CoreStartFailureCode(unsigned long error) {
+    if (error == kErrorAccessDenied) return "ACCESS_DENIED";
+    if (error == kErrorFileNotFound) return "FILE_MISSING";
+    return "HELPER_ERROR";
+}
 
 DWORD CreateCoreSuspendedInJob(HANDLE job, const CoreLaunchPlan& plan, HANDLE input, HANDLE output,
                                PROCESS_INFORMATION& core) {

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "status/status_event_json.h"
+#include "status/status_records.h"
 
 namespace {
 

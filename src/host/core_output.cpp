@@ -1,0 +1,98 @@
+#include "host/core_output.h"
+
+#include <algorithm>
+#include <array>
+
+#include "base/system_info.h"
+
+namespace {
+
+struct ClassificationRule {
+    std::string_view phrase;
+    std::string_view code;
+};
+
+// Order matters: the first rule that matches decides.
+constexpr std::array<ClassificationRule, 16> kRules = {{
+    {"set ipv4 address", "TUN_IPV4_ADDRESS_ERROR"},
+    {"set ipv6 address", "TUN_IPV6_ADDRESS_ERROR"},
+    {"set ipv4 options", "TUN_IPV4_OPTIONS_ERROR"},
+    {"set ipv6 options", "TUN_IPV6_OPTIONS_ERROR"},
+    {"starting tun stack", "TUN_STACK_ERROR"},
+    {"starting tun interface", "TUN_INTERFACE_ERROR"},
+    {"no such network interface", "NETWORK_INTERFACE_ERROR"},
+    {"access is denied", "ACCESS_DENIED"},
+    {"permission denied", "ACCESS_DENIED"},
+    {"wintun", "TUN_DRIVER_ERROR"},
+    {"driver", "TUN_DRIVER_ERROR"},
+    {"create adapter", "TUN_DRIVER_ERROR"},
+    {"bind", "ADDRESS_IN_USE"},
+    {"dns", "DNS_CONFIG_ERROR"},
+    {"route", "ROUTE_ERROR"},
+    {"configure tun interface", "TUN_CONFIG_ERROR"},
+}};
+
+constexpr size_t kShortestSearchedMessage = 6;
+
+// Folds A to Z to a to z and leaves every other byte alone, UTF-8 sequences included.
+void LowerAsciiInPlace(ByteString& text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+}
+
+}  // namespace
+
+void CoreOutputTail::Append(std::string_view bytes) {
+    if (bytes.size() >= kCapacity) {
+        bytes_.assign(bytes.substr(bytes.size() - kCapacity));
+        return;
+    }
+    bytes_.append(bytes);
+    if (bytes_.size() > kCapacity) bytes_.erase(0, bytes_.size() - kCapacity);
+}
+
+void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
+    std::array<char, 4096> buffer;
+    // A core that writes as fast as we read would otherwise keep the host here for good,
+    // and it would never again look at the stop marker, the client or the core.
+    size_t budget = kDrainBudgetBytes;
+    while (budget > 0) {
+        DWORD available = 0;
+        if (!PeekNamedPipe(pipe, nullptr, 0, nullptr, &available, nullptr) || available == 0) return;
+        const DWORD wanted = static_cast<DWORD>(std::min<size_t>({available, buffer.size(), budget}));
+        DWORD read = 0;
+        if (!ReadFile(pipe, buffer.data(), wanted, &read, nullptr) || read == 0) return;
+        tail.Append(std::string_view(buffer.data(), read));
+        budget -= read;
+    }
+}
+
+std::string_view ClassifyCoreOutput(ByteString output) {
+    LowerAsciiInPlace(output);
+    for (const ClassificationRule& rule : kRules) {
+        if (output.find(rule.phrase) != ByteString::npos) return rule.code;
+    }
+    return "CORE_ERROR";
+}
+
+ByteString MessageSearchText(const WideString& message) {
+    ByteString text = ToUtf8(WithoutTrailingLineEnd(message));
+    if (text.size() < kShortestSearchedMessage) return {};
+    LowerAsciiInPlace(text);
+    return text;
+}
+
+uint32_t FindWin32ErrorInOutput(const ByteString& output, const SystemMessageLookup& lookup) {
+    ByteString lowered = output;
+    LowerAsciiInPlace(lowered);
+    for (uint32_t code : kKnownWin32Errors) {
+        for (uint32_t language : kMessageLanguages) {
+            const ByteString searched = MessageSearchText(lookup(code, language));
+            if (!searched.empty() && lowered.find(searched) != ByteString::npos) return code;
+        }
+    }
+    return 0;
+}
+
+uint32_t FindWin32ErrorInOutput(const ByteString& output) { return FindWin32ErrorInOutput(output, SystemMessageText); }
