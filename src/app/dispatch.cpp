@@ -3,17 +3,17 @@
 #include <array>
 #include <vector>
 
-#include "app/capabilities.h"
 #include "base/command_line.h"
+#include "base/process.h"
+#include "base/system_info.h"
 #include "base/win32.h"
 #include "host/core_host.h"
 #include "launch/guard.h"
 #include "launch/launcher.h"
-#include "proxy/proxy_command.h"
+#include "proxy/proxy_commands.h"
 #include "status/status_records.h"
 
 namespace {
-
 
 // Every connection verb needs all of these, checked in this order.
 constexpr std::array<const wchar_t*, 7> kConnectionOptions = {
@@ -85,4 +85,13 @@ uint32_t RunHelper(const wchar_t* commandLine) {
     if (afterProgram.empty()) return kUsageExitCode;
     ParsedCommandLine parsed = ParseArguments(afterProgram);
     return RunVerb(parsed.verb, parsed.options);
+}
+
+ByteString BuildCapabilitiesReport(bool ipv6Disabled) {
+    return ByteString("{\"ipv6Disabled\":") + (ipv6Disabled ? "true" : "false") + "}";
+}
+
+uint32_t RunNetworkCapabilities() {
+    WriteStandardOutput(BuildCapabilitiesReport(IsIpv6Disabled()));
+    return 0;
 }

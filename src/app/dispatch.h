@@ -26,3 +26,9 @@ uint32_t RunVerb(const WideString& verb, OptionMap& options);
 
 // The whole run: splits the command line (program name first) and runs the verb.
 uint32_t RunHelper(const wchar_t* commandLine);
+
+// {"ipv6Disabled":true} or {"ipv6Disabled":false}, with no line end.
+ByteString BuildCapabilitiesReport(bool ipv6Disabled);
+
+// The "--network-capabilities" verb: prints the report and returns 0.
+uint32_t RunNetworkCapabilities();

@@ -3,7 +3,7 @@
 #include "base/command_line.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "proxy/proxy_restore.h"
+#include "proxy/proxy_commands.h"
 
 namespace {
 

@@ -4,7 +4,6 @@
 #include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "launch/host_parameters.h"
 
 namespace {
 
@@ -37,4 +36,17 @@ uint32_t RunLauncher(OptionMap& options) {
     if (!ShellExecuteExW(&request)) return GetLastError();
     UniqueHandleNull host(request.hProcess);  // not waited for: closed at once
     return 0;
+}
+
+WideString FormatCreationTime(uint64_t creationTime) { return FormatUnsigned(creationTime); }
+
+WideString BuildHostParameters(const OptionMap& options) {
+    WideString parameters = L"--host";
+    for (const auto& [name, value] : options.Entries()) {
+        parameters += L' ';
+        parameters += ReadsBackUnquoted(name) ? name : QuoteArgument(name);
+        parameters += L' ';
+        parameters += QuoteArgument(value);
+    }
+    return parameters;
 }

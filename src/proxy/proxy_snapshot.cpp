@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "base/file_io.h"
 #include "base/win32.h"
 
 namespace {
@@ -79,3 +80,11 @@ ProxySnapshot DecodeProxySnapshot(const ByteString& bytes) {
     if (position != bytes.size()) ThrowInvalidData();
     return snapshot;
 }
+
+void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot) {
+    const ByteString bytes = EncodeProxySnapshot(snapshot);
+    WriteFileAtomically(path, bytes);
+    if (ReadWholeFile(path) != bytes) throw Win32Error{ERROR_WRITE_FAULT};
+}
+
+ProxySnapshot ReadProxySnapshot(const WideString& path) { return DecodeProxySnapshot(ReadWholeFile(path)); }

@@ -1,10 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "proxy/proxy_command.h"
+#include "proxy/proxy_commands.h"
 #include "proxy/proxy_mutex.h"
-#include "proxy/proxy_output_json.h"
-#include "proxy/proxy_restore.h"
-#include "proxy/proxy_status.h"
 
 namespace {
 

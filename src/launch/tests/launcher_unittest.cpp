@@ -3,7 +3,7 @@
 #include <random>
 
 #include "base/win32.h"
-#include "launch/host_parameters.h"
+#include "launch/launcher.h"
 #include "support/running_processes.h"
 
 namespace {

@@ -1,0 +1,52 @@
+#pragma once
+
+#include <cstdint>
+
+#include "base/command_line.h"
+#include "base/text.h"
+#include "base/win32.h"
+#include "proxy/proxy_settings.h"
+
+// What the status line says about the current settings.
+struct ProxyStatusWords {
+    bool proxyEnabled = false;
+    bool proxyMatches = false;
+    bool pacEnabled = false;
+    bool autoDetect = false;
+
+    bool operator==(const ProxyStatusWords&) const = default;
+};
+
+// The one JSON object a proxy verb prints: fixed keys and order, no white space, no newline.
+ByteString BuildProxyStatusLine(const ProxyStatusWords& words);
+ByteString BuildProxyErrorLine(Win32Error code);
+
+// "127.0.0.1:" and the port in decimal, whatever its value.
+WideString LocalProxyAddress(uint32_t port);
+
+ProxyStatusWords EvaluateProxyStatus(const ProxySettings& current, const WideString& localProxyAddress);
+
+// True when the local proxy alone is in force: no automatic configuration or detection.
+bool LocalProxyAloneInForce(const ProxyStatusWords& words);
+
+// Queries the settings (without the proxy mutex), prints the status line and returns its words.
+// Throws Win32Error from the query, printing nothing.
+ProxyStatusWords ReportProxyStatus(const WideString& localProxyAddress);
+
+// The flags a restore applies: the saved ones, or with bit 31 set in them, the saved ones
+// without bit 31 and with the current auto-detect bit added.
+uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags);
+
+// Under the path's proxy mutex: if a snapshot exists there (and its applied proxy server is
+// `expectedProxy`, unless that is empty), puts the saved settings back when the current proxy
+// server is still the applied one, then deletes the snapshot. Throws Win32Error; the file stays
+// on every failure before the deletion.
+void RestoreProxyFromState(const WideString& statePath, const WideString& expectedProxy);
+
+// What "--proxy-enable" applies: the local proxy for everything but local addresses.
+ProxySettings EnableProxySettings(const WideString& localProxyAddress);
+
+// Every verb beginning with "--proxy-": "--proxy-enable", "--proxy-restore", or a status
+// report. Returns the exit code; a Win32Error is printed as the error line (exit 1), and
+// anything else (a "--port" that does not parse) passes to the caller.
+uint32_t RunProxyCommand(const WideString& verb, OptionMap& options);
