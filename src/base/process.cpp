@@ -30,3 +30,10 @@ void WriteStandardOutput(const ByteString& bytes) {
     DWORD written = 0;
     WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
+
+bool ReadCreationTime(HANDLE process, uint64_t& creationTime) {
+    FILETIME created{}, exited{}, kernel{}, user{};
+    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return false;
+    creationTime = FileTimeCount(created);
+    return true;
+}

@@ -36,3 +36,8 @@ void WriteStandardOutput(const ByteString& bytes);
 inline uint64_t FileTimeCount(const FILETIME& time) {
     return (static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
+
+// When the process was created, as that count: what tells a client from a later process that
+// got its id. False when the system cannot tell (GetLastError right after the call says why).
+// Needs PROCESS_QUERY_LIMITED_INFORMATION.
+bool ReadCreationTime(HANDLE process, uint64_t& creationTime);

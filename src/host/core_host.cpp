@@ -36,10 +36,10 @@ bool OpenSameClient(HostSession& session) {
         session.ReportFailure("parent-check", "PARENT_GONE", error);
         return false;
     }
-    FILETIME created{}, exited{}, kernel{}, user{};
-    const bool timesRead = GetProcessTimes(session.client.Get(), &created, &exited, &kernel, &user);
+    uint64_t creationTime = 0;
+    const bool timesRead = ReadCreationTime(session.client.Get(), creationTime);
     const DWORD timesError = GetLastError();
-    const uint64_t creationTime = timesRead ? FileTimeCount(created) : 0;
+    if (!timesRead) creationTime = 0;
     if (creationTime == ParseUnsigned64(session.options.Get(L"--created"))) return true;
     session.ReportFailure("parent-check", "PARENT_GONE", timesError);
     return false;

@@ -15,12 +15,10 @@ uint32_t RunLauncher(OptionMap& options) {
     const DWORD clientId = ParseUnsigned32(options.Get(L"--parent"));
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
     if (!client) return GetLastError();
-    FILETIME created{}, exited{}, kernel{}, user{};
-    const BOOL timesRead = GetProcessTimes(client.Get(), &created, &exited, &kernel, &user);
+    uint64_t creationTime = 0;
+    const bool timesRead = ReadCreationTime(client.Get(), creationTime);
     client.Reset();
-    if (!timesRead) return kCreationTimeUnreadable;
-    const uint64_t creationTime = FileTimeCount(created);
-    if (creationTime == 0) return kCreationTimeUnreadable;
+    if (!timesRead || creationTime == 0) return kCreationTimeUnreadable;
 
     options.Set(L"--created", FormatCreationTime(creationTime));
     const WideString parameters = BuildHostParameters(options);

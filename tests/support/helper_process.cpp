@@ -134,9 +134,8 @@ ProcessResult RunHelper(const std::vector<std::wstring>& arguments, DWORD timeou
 }
 
 uint64_t ProcessCreationTime(HANDLE process) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    return FileTimeCount(created);
+    uint64_t creationTime = 0;
+    return ReadCreationTime(process, creationTime) ? creationTime : 0;
 }
 
 bool ProcessHasEnded(DWORD processId) {
