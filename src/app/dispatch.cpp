@@ -20,7 +20,7 @@ constexpr std::array<const wchar_t*, 7> kConnectionOptions = {
     L"--config", L"--parent", L"--api", L"--interface", L"--state", L"--stop", L"--done",
 };
 
-bool AnyConnectionOptionMissing(OptionMap& options) {
+bool AnyConnectionOptionMissing(const OptionMap& options) {
     for (const wchar_t* name : kConnectionOptions) {
         if (options.Get(name).empty()) return true;
     }
@@ -44,7 +44,7 @@ uint32_t RunSelected(Handler selected, const WideString& verb, OptionMap& option
     return kUsageExitCode;
 }
 
-uint32_t HandleEscapedFailure(Handler selected, OptionMap& options) {
+uint32_t HandleEscapedFailure(Handler selected, const OptionMap& options) {
     const WideString& statePath = options.Get(L"--state");
     if (!statePath.empty() && !StateNamesProxySnapshot(selected)) {
         ReportStatus(statePath, "helper-exception", StatusFailure{"HELPER_ERROR", 0, 0});
@@ -56,7 +56,7 @@ uint32_t HandleEscapedFailure(Handler selected, OptionMap& options) {
 
 }  // namespace
 
-Handler SelectHandler(const WideString& verb, OptionMap& options) {
+Handler SelectHandler(const WideString& verb, const OptionMap& options) {
     if (verb == L"--network-capabilities") return Handler::NetworkCapabilities;
     if (verb.starts_with(L"--proxy-")) return Handler::Proxy;
     if (verb == L"--guard") return Handler::Guard;

@@ -19,7 +19,7 @@ enum class Handler {
 
 // Chooses the handler, first match wins: the verbs that need no options, then the check
 // that the connection options are all present, then the connection verbs.
-Handler SelectHandler(const WideString& verb, OptionMap& options);
+Handler SelectHandler(const WideString& verb, const OptionMap& options);
 
 // Runs the verb's handler under the top-level failure handler and returns the exit code.
 uint32_t RunVerb(const WideString& verb, OptionMap& options);

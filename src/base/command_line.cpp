@@ -38,7 +38,11 @@ uint32_t ParseUnsigned32(const WideString& text) { return ParseUnsigned<uint32_t
 
 uint64_t ParseUnsigned64(const WideString& text) { return ParseUnsigned<uint64_t>(text); }
 
-const WideString& OptionMap::Get(const WideString& name) { return entries_[name]; }
+const WideString& OptionMap::Get(const WideString& name) const {
+    static const WideString absent;
+    const auto found = entries_.find(name);
+    return found == entries_.end() ? absent : found->second;
+}
 
 void OptionMap::Set(const WideString& name, const WideString& value) { entries_[name] = value; }
 

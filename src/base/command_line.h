@@ -14,8 +14,8 @@ inline constexpr uint32_t kUsageExitCode = 2;
 // ordered by UTF-16 code unit. An absent option reads as empty.
 class OptionMap {
 public:
-    // Returns the value, or an empty one; like any reader, adds an absent name with an empty value.
-    const WideString& Get(const WideString& name);
+    // The value, or an empty one for an absent name; looking changes nothing.
+    const WideString& Get(const WideString& name) const;
     void Set(const WideString& name, const WideString& value);
     const std::map<WideString, WideString>& Entries() const { return entries_; }
 

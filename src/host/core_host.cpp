@@ -148,7 +148,7 @@ bool WorkOnClientPathsAsClient(HostSession& session) {
 
 }  // namespace
 
-uint32_t RunHost(OptionMap& options) {
+uint32_t RunHost(const OptionMap& options) {
     if (options.Get(L"--created").empty()) return kUsageExitCode;
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);

@@ -9,9 +9,9 @@
 // What the host holds from its first check to its end: the options and its own handles,
 // none of them inheritable except the pipe's write end, which only the core gets.
 struct HostSession {
-    explicit HostSession(OptionMap& hostOptions) : options(hostOptions) {}
+    explicit HostSession(const OptionMap& hostOptions) : options(hostOptions) {}
 
-    OptionMap& options;
+    const OptionMap& options;
     UniqueHandleNull client;
     // The client's token cut down to what an unelevated program of its user holds.
     UniqueHandleNull clientUserRights;

@@ -38,12 +38,12 @@ void EndCore(const WatchedCore& core) {
 }
 
 // Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
-void CleanUp(OptionMap& options) {
-    const WideString& statePath = options.Get(L"--state");
-    if (!statePath.empty()) {
+void CleanUp(const OptionMap& options) {
+    const WideString& snapshotPath = options.Get(L"--state");
+    if (!snapshotPath.empty()) {
         const WideString& expectedProxy = options.Get(L"--expected-proxy");
         try {
-            RestoreProxyFromState(statePath, expectedProxy);
+            RestoreProxyFromState(snapshotPath, expectedProxy);
         } catch (...) {
             // Nobody is left to tell; the configuration is deleted all the same.
         }
@@ -53,7 +53,7 @@ void CleanUp(OptionMap& options) {
 
 }  // namespace
 
-uint32_t RunGuard(OptionMap& options) {
+uint32_t RunGuard(const OptionMap& options) {
     // Both ids are converted before either process is opened: a "--core" that does not convert
     // must not leave the client's handle behind.
     const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));

@@ -9,4 +9,4 @@
 // may not be ended by it, waits up to 5 s for the host to end it), then restores the proxy from
 // "--state" and deletes "--config". Returns 1 when the core cannot be opened even to wait for
 // it, otherwise 0.
-uint32_t RunGuard(OptionMap& options);
+uint32_t RunGuard(const OptionMap& options);

@@ -17,25 +17,25 @@ constexpr uint32_t kLowestPort = 1024;
 constexpr uint32_t kHighestPort = 65535;
 constexpr wchar_t kLocalBypassList[] = L"<local>;localhost;127.*;[::1]";
 
-uint32_t ReadPort(OptionMap& options) {
+uint32_t ReadPort(const OptionMap& options) {
     const WideString& text = options.Get(L"--port");
     return text.empty() ? 0 : ParseUnsigned32(text);
 }
 
 // The user's settings reach the disk, verified, before anything changes; a snapshot that
 // exists already (or anything else at the path) is never replaced.
-void SwitchToLocalProxy(const WideString& statePath, const WideString& localProxyAddress) {
-    const ProxyMutexLock lock = AcquireProxyMutex(statePath);
-    if (GetFileAttributesW(statePath.c_str()) != INVALID_FILE_ATTRIBUTES) throw Win32Error{ERROR_ALREADY_EXISTS};
+void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localProxyAddress) {
+    const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
+    if (GetFileAttributesW(snapshotPath.c_str()) != INVALID_FILE_ATTRIBUTES) throw Win32Error{ERROR_ALREADY_EXISTS};
     const ProxySettings user = QueryProxySettings();
-    WriteProxySnapshot(statePath, ProxySnapshot{user.flags, localProxyAddress, user.proxyServer, user.bypassList,
+    WriteProxySnapshot(snapshotPath, ProxySnapshot{user.flags, localProxyAddress, user.proxyServer, user.bypassList,
                                                 user.autoConfigUrl});
     ApplyProxySettings(EnableProxySettings(localProxyAddress));
 }
 
-uint32_t RunChecked(const WideString& verb, OptionMap& options, const WideString& statePath) {
+uint32_t RunChecked(const WideString& verb, const OptionMap& options, const WideString& snapshotPath) {
     if (verb == L"--proxy-restore") {
-        RestoreProxyFromState(statePath, WideString());
+        RestoreProxyFromState(snapshotPath, WideString());
         return 0;
     }
     const uint32_t port = ReadPort(options);
@@ -43,7 +43,7 @@ uint32_t RunChecked(const WideString& verb, OptionMap& options, const WideString
     const bool enabling = verb == L"--proxy-enable";
     if (enabling) {
         if (port < kLowestPort || port > kHighestPort) return kUsageExitCode;
-        SwitchToLocalProxy(statePath, localProxyAddress);
+        SwitchToLocalProxy(snapshotPath, localProxyAddress);
     }
     const ProxyStatusWords words = ReportProxyStatus(localProxyAddress);
     if (!enabling) return 0;
@@ -90,28 +90,28 @@ uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags) {
     return (savedFlags & ~kSnapshotKeepCurrentAutoDetect) | (currentFlags & kProxyTypeAutoDetect);
 }
 
-void RestoreProxyFromState(const WideString& statePath, const WideString& expectedProxy) {
-    const ProxyMutexLock lock = AcquireProxyMutex(statePath);
-    if (GetFileAttributesW(statePath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
-    const ProxySnapshot saved = ReadProxySnapshot(statePath);
+void RestoreProxyFromState(const WideString& snapshotPath, const WideString& expectedProxy) {
+    const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
+    if (GetFileAttributesW(snapshotPath.c_str()) == INVALID_FILE_ATTRIBUTES) return;
+    const ProxySnapshot saved = ReadProxySnapshot(snapshotPath);
     if (!expectedProxy.empty() && expectedProxy != saved.appliedProxyServer) return;
     const ProxySettings current = QueryProxySettings();
     if (current.proxyServer == saved.appliedProxyServer) {
         ApplyProxySettings(ProxySettings{FlagsToRestore(saved.flags, current.flags), saved.proxyServer,
                                          saved.bypassList, saved.autoConfigUrl});
     }
-    if (!DeleteFileW(statePath.c_str())) throw Win32Error{GetLastError()};
+    if (!DeleteFileW(snapshotPath.c_str())) throw Win32Error{GetLastError()};
 }
 
 ProxySettings EnableProxySettings(const WideString& localProxyAddress) {
     return ProxySettings{kProxyTypeDirect | kProxyTypeProxy, localProxyAddress, kLocalBypassList, WideString()};
 }
 
-uint32_t RunProxyCommand(const WideString& verb, OptionMap& options) {
-    const WideString statePath = options.Get(L"--state");
-    if (statePath.empty()) return kUsageExitCode;
+uint32_t RunProxyCommand(const WideString& verb, const OptionMap& options) {
+    const WideString snapshotPath = options.Get(L"--state");
+    if (snapshotPath.empty()) return kUsageExitCode;
     try {
-        return RunChecked(verb, options, statePath);
+        return RunChecked(verb, options, snapshotPath);
     } catch (Win32Error code) {
         WriteStandardOutput(BuildProxyErrorLine(code));
         return 1;

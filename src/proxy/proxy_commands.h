@@ -41,7 +41,7 @@ uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags);
 // `expectedProxy`, unless that is empty), puts the saved settings back when the current proxy
 // server is still the applied one, then deletes the snapshot. Throws Win32Error; the file stays
 // on every failure before the deletion.
-void RestoreProxyFromState(const WideString& statePath, const WideString& expectedProxy);
+void RestoreProxyFromState(const WideString& snapshotPath, const WideString& expectedProxy);
 
 // What "--proxy-enable" applies: the local proxy for everything but local addresses.
 ProxySettings EnableProxySettings(const WideString& localProxyAddress);
@@ -49,4 +49,4 @@ ProxySettings EnableProxySettings(const WideString& localProxyAddress);
 // Every verb beginning with "--proxy-": "--proxy-enable", "--proxy-restore", or a status
 // report. Returns the exit code; a Win32Error is printed as the error line (exit 1), and
 // anything else (a "--port" that does not parse) passes to the caller.
-uint32_t RunProxyCommand(const WideString& verb, OptionMap& options);
+uint32_t RunProxyCommand(const WideString& verb, const OptionMap& options);

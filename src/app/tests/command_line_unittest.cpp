@@ -38,6 +38,7 @@ TEST(OptionMap, OrdersByUnsignedCodeUnitsAndReadsAbsentAsEmpty) {
     for (const auto& entry : options.Entries()) keys.push_back(entry.first);
     EXPECT_EQ(keys, (std::vector<WideString>{L"--a", L"--ab", L"--b", L"--\xFF01"}));
     EXPECT_EQ(options.Get(L"--missing"), L"");
+    EXPECT_EQ(options.Entries().size(), 4u) << "looking up an absent option added it";
 }
 
 TEST(NumberConversion, FollowsWcstoulRules) {

@@ -1,4 +1,4 @@
-// A stand-in for the sing-box core, for the helper's tests and demo. It is not a proxy:
+// A stand-in for the core, router\sing-box.exe, for the helper's tests and demo. It is not a proxy:
 // it runs a small script from its configuration file (see README.md beside this file).
 #include <cstdint>
 #include <cwchar>
