@@ -1,11 +1,13 @@
 #include "app/dispatch.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
 #include "base/command_line.h"
 #include "base/process.h"
 #include "base/system_info.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "host/core_host.h"
 #include "launch/guard.h"
@@ -77,11 +79,10 @@ uint32_t RunVerb(const WideString& verb, OptionMap& options) {
 
 uint32_t RunHelper(const wchar_t* commandLine) {
     int count = 0;
-    wchar_t** arguments = CommandLineToArgvW(commandLine, &count);
-    if (arguments == nullptr) return kUsageExitCode;
-    std::vector<WideString> afterProgram;
-    for (int i = 1; i < count; ++i) afterProgram.emplace_back(arguments[i]);
-    LocalFree(arguments);
+    const UniqueLocalMemory arguments(CommandLineToArgvW(commandLine, &count));
+    if (!arguments) return kUsageExitCode;
+    const auto* argumentList = static_cast<wchar_t* const*>(arguments.Get());
+    const std::vector<WideString> afterProgram(argumentList + std::min(count, 1), argumentList + count);
     if (afterProgram.empty()) return kUsageExitCode;
     ParsedCommandLine parsed = ParseArguments(afterProgram);
     return RunVerb(parsed.verb, parsed.options);

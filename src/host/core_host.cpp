@@ -59,12 +59,12 @@ bool CreateKillOnCloseJob(HostSession& session) {
 // The write end is inheritable for the core; the read end stays the host's alone.
 bool CreateOutputPipe(HostSession& session) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    HANDLE readEnd = nullptr;
-    HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return ReportLastError(session, "pipe-create");
-    session.pipeRead.Reset(readEnd);
-    session.pipeWrite.Reset(writeEnd);
-    if (!SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0)) return ReportLastError(session, "pipe-create");
+    if (!CreatePipe(session.pipeRead.Put(), session.pipeWrite.Put(), &inheritable, 0)) {
+        return ReportLastError(session, "pipe-create");
+    }
+    if (!SetHandleInformation(session.pipeRead.Get(), HANDLE_FLAG_INHERIT, 0)) {
+        return ReportLastError(session, "pipe-create");
+    }
     return true;
 }
 

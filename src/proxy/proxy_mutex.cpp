@@ -22,12 +22,9 @@ WideString ProxyMutexName(const WideString& path) {
 
 ProxyMutexLock AcquireProxyMutex(const WideString& path) {
     const WideString name = ProxyMutexName(path);
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-    if (mutex == nullptr) throw Win32Error{GetLastError()};
-    const DWORD waited = WaitForSingleObject(mutex, kProxyMutexWaitMilliseconds);
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) {
-        CloseHandle(mutex);
-        throw Win32Error{ERROR_TIMEOUT};
-    }
-    return ProxyMutexLock(mutex);
+    UniqueHandleNull mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+    if (!mutex) throw Win32Error{GetLastError()};
+    const DWORD waited = WaitForSingleObject(mutex.Get(), kProxyMutexWaitMilliseconds);
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) throw Win32Error{ERROR_TIMEOUT};
+    return ProxyMutexLock(mutex.Release());
 }
