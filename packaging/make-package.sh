@@ -16,7 +16,7 @@ zip="$build/$name.zip"
 rm -rf "$build/package" "$zip"
 cmake --install "$build" --prefix "$stage" >/dev/null
 helper="$stage/KELDRIX-Network.exe"
-imports=$(sh "$packaging/../tests/support/check-imports.sh" "$objdump" "$helper") || { echo "$imports"; exit 1; }
+imports=$(sh "$packaging/check-imports.sh" "$objdump" "$helper") || { echo "$imports"; exit 1; }
 echo "package: $imports" | head -1
 
 if [ -n "${KELDRIX_SIGN_PKCS12:-}" ]; then

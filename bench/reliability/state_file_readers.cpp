@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "campaigns.h"
-#include "host/tests/host_connection.h"
 #include "support/helper_process.h"
+#include "support/host_connection.h"
 #include "support/temp_directory.h"
 
 namespace {

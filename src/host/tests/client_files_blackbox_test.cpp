@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "host/tests/host_connection.h"
 #include "support/file_watch.h"
+#include "support/host_connection.h"
 #include "support/tokens.h"
 #include "support/unix_side.h"
 

@@ -6,8 +6,8 @@
 #include "base/process.h"
 #include "base/text.h"
 #include "base/unique_resource.h"
-#include "host/tests/host_connection.h"
 #include "support/file_watch.h"
+#include "support/host_connection.h"
 
 namespace {
 

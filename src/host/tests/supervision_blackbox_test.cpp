@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "base/system_info.h"
-#include "host/tests/host_connection.h"
 #include "support/file_watch.h"
+#include "support/host_connection.h"
 
 namespace {
 

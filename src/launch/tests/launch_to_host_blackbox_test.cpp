@@ -2,9 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "base/text.h"
-#include "host/tests/host_connection.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
+#include "support/host_connection.h"
 #include "support/running_processes.h"
 #include "support/temp_directory.h"
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "host/readiness_probes.h"
-#include "host/tests/host_connection.h"
 #include "support/file_watch.h"
+#include "support/host_connection.h"
 
 // clang-format off
 #include "base/win32.h"

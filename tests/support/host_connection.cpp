@@ -1,4 +1,4 @@
-#include "host/tests/host_connection.h"
+#include "support/host_connection.h"
 
 #include <cctype>
 
