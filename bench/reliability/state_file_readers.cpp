@@ -4,9 +4,8 @@
 // the host runs whose final record or done marker never reached the disk, and times host runs
 // whose state file one reader holds open all along.
 #include <algorithm>
-#include <atomic>
-#include <thread>
 
+#include "base/unique_resource.h"
 #include "campaigns.h"
 #include "support/helper_process.h"
 #include "support/host_connection.h"
@@ -24,65 +23,29 @@ constexpr size_t kTimedRunsPerScale = 10;
 constexpr DWORD kHostEndLimitMilliseconds = 30000;
 constexpr char kFullRunCoreExitCode[] = "3";
 
-// Client threads reading the files in a loop until they are destroyed, sharing reading only, as
-// common runtimes' whole-file reads do.
-class Readers {
-public:
-    Readers(int count, const std::vector<std::wstring>& paths) {
-        for (int i = 0; i < count; ++i) {
-            threads_.emplace_back([this, paths] {
-                while (!stop_) {
-                    for (const std::wstring& path : paths) ReadFileBytes(path, FILE_SHARE_READ);
-                }
-            });
-        }
-    }
-    Readers(const Readers&) = delete;
-    Readers& operator=(const Readers&) = delete;
-    ~Readers() {
-        stop_ = true;
-        for (std::thread& thread : threads_) thread.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::vector<std::thread> threads_;
-};
-
 struct RunOutcome {
     bool recordLost = false;
     bool doneLost = false;
     ULONGLONG milliseconds = 0;
 };
 
-// A host that finds its client's creation time wrong: it writes the "parent-check" failure
-// record and the done marker, and ends. The state file holds the last record of an earlier
-// connection, as it does when a client keeps one state path.
-RunOutcome CheapRun(int readerCount, bool holdStateFile) {
-    TemporaryDirectory directory;
-    const std::wstring state = directory / L"state";
-    const std::wstring done = directory / L"done";
-    WriteFileBytes(state, kReadyRecord);
-    const uint64_t wrongCreationTime = ProcessCreationTime(GetCurrentProcess()) + 1;
-    const std::vector<std::wstring> arguments = {
-        L"--host",  L"--config", directory / L"core.txt", L"--parent", std::to_wstring(GetCurrentProcessId()),
-        L"--api",   L"1",        L"--interface",          L"lo",       L"--state",
-        state,      L"--stop",   directory / L"stop",     L"--done",   done,
-        L"--created", std::to_wstring(wrongCreationTime)};
+// A host run that writes one record and the done marker, timed, with the state file free or held
+// open by a reader from before the host starts until it has ended.
+RunOutcome TimedRun(bool holdStateFile) {
+    const ConnectionWithWrongCreationTime connection;
+    WriteFileBytes(connection.state, kReadyRecord);
     RunOutcome outcome;
     {
-        const HANDLE holder = holdStateFile ? CreateFileW(state.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                                          OPEN_EXISTING, 0, nullptr)
-                                            : INVALID_HANDLE_VALUE;
-        Readers readers(readerCount, {state, done});
+        const UniqueHandleFile holder(holdStateFile ? CreateFileW(connection.state.c_str(), GENERIC_READ,
+                                                                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr)
+                                                    : INVALID_HANDLE_VALUE);
         const ULONGLONG started = GetTickCount64();
-        ChildProcess host(HelperPath(), arguments);
+        ChildProcess host(HelperPath(), connection.HostArguments());
         host.Wait(kHostEndLimitMilliseconds);
         outcome.milliseconds = GetTickCount64() - started;
-        if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
     }
-    outcome.recordLost = ReadFileBytes(state).rfind(R"({"stage":"parent-check")", 0) != 0;
-    outcome.doneLost = ReadFileBytes(done) != "done";
+    outcome.recordLost = !IsParentGoneRecord(ReadFileBytes(connection.state));
+    outcome.doneLost = ReadFileBytes(connection.done) != "done";
     return outcome;
 }
 
@@ -94,7 +57,7 @@ RunOutcome FullRun(int readerCount) {
                                kFullRunCoreExitCode + "\n");
     RunOutcome outcome;
     {
-        Readers readers(readerCount, {connection.state, connection.done});
+        const BusyReaders readers(readerCount, {connection.state, connection.done});
         ChildProcess host(HelperPath(), connection.HostArguments());
         host.Wait(kHostEndLimitMilliseconds);
     }
@@ -123,17 +86,12 @@ public:
 
 private:
     void MeasureLosses(const std::string& readers, int readerCount, size_t cheapRuns, size_t fullRuns) {
-        uint64_t records = 0, markers = 0;
-        for (size_t run = 0; run < cheapRuns; ++run) {
-            const RunOutcome outcome = CheapRun(readerCount, false);
-            records += outcome.recordLost;
-            markers += outcome.doneLost;
-        }
+        const LostWrites lost = RunHostsBesideBusyReaders(readerCount, cheapRuns);
         const std::string cheap = readers + ", " + std::to_string(cheapRuns) + " cheap host runs: ";
-        campaign_.ZeroRow(cheap + "final record lost", records);
-        campaign_.ZeroRow(cheap + "done marker lost", markers);
+        campaign_.ZeroRow(cheap + "final record lost", lost.records);
+        campaign_.ZeroRow(cheap + "done marker lost", lost.doneMarkers);
         if (fullRuns == 0) return;
-        records = markers = 0;
+        uint64_t records = 0, markers = 0;
         for (size_t run = 0; run < fullRuns; ++run) {
             const RunOutcome outcome = FullRun(readerCount);
             records += outcome.recordLost;
@@ -150,8 +108,8 @@ private:
         std::vector<ULONGLONG> unheld, held;
         uint64_t lostWhileHeld = 0;
         for (size_t run = 0; run < runs; ++run) {
-            unheld.push_back(CheapRun(0, false).milliseconds);
-            const RunOutcome outcome = CheapRun(0, true);
+            unheld.push_back(TimedRun(false).milliseconds);
+            const RunOutcome outcome = TimedRun(true);
             held.push_back(outcome.milliseconds);
             lostWhileHeld += outcome.recordLost;
         }

@@ -16,6 +16,20 @@ namespace {
 
 DWORD ProcessIdIn(const std::string& text) { return text.empty() ? 0 : std::stoul(text); }
 
+// Writes the file in place, waiting for a moment when no reader holds it.
+bool OverwriteWhileRead(const std::wstring& path, const std::string& content) {
+    return WaitUntil(
+        [&] {
+            HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+            if (file == INVALID_HANDLE_VALUE) return false;
+            DWORD written = 0;
+            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+            CloseHandle(file);
+            return true;
+        },
+        10000);
+}
+
 }  // namespace
 
 std::string FailureRecord(const std::string& stage, const std::string& code, uint32_t win32, uint32_t exitCode) {
@@ -84,6 +98,50 @@ bool WaitForReadyRecord(const HostConnection& connection, uint32_t timeoutMillis
 
 bool EndsSoon(DWORD processId) {
     return WaitUntil([&] { return ProcessHasEnded(processId); }, 5000);
+}
+
+ConnectionWithWrongCreationTime::ConnectionWithWrongCreationTime() {
+    clientCreated += 1;
+    WriteCoreScript("exit 0\n");
+}
+
+bool IsParentGoneRecord(const std::string& record) {
+    return record.rfind(R"({"stage":"parent-check",)", 0) == 0 &&
+           record.find(R"("code":"PARENT_GONE")") != std::string::npos;
+}
+
+BusyReaders::BusyReaders(int count, const std::vector<std::wstring>& paths) {
+    for (int i = 0; i < count; ++i) {
+        threads_.emplace_back([this, paths] {
+            while (!stop_) {
+                for (const std::wstring& path : paths) ReadFileBytes(path, FILE_SHARE_READ);
+            }
+        });
+    }
+}
+
+BusyReaders::~BusyReaders() {
+    stop_ = true;
+    for (std::thread& thread : threads_) thread.join();
+}
+
+LostWrites RunHostsBesideBusyReaders(int readerCount, size_t runs) {
+    constexpr DWORD kHostEndMilliseconds = 30000;
+    const ConnectionWithWrongCreationTime connection;
+    const BusyReaders readers(readerCount, {connection.state, connection.done});
+    LostWrites lost;
+    for (size_t run = 0; run < runs; ++run) {
+        if (!OverwriteWhileRead(connection.state, "the record before") ||
+            !OverwriteWhileRead(connection.done, "not yet")) {
+            ++lost.records;
+            ++lost.doneMarkers;
+            continue;
+        }
+        RunHelper(connection.HostArguments(), kHostEndMilliseconds);
+        lost.records += IsParentGoneRecord(ReadFileBytes(connection.state)) ? 0 : 1;
+        lost.doneMarkers += ReadFileBytes(connection.done) == "done" ? 0 : 1;
+    }
+    return lost;
 }
 
 }  // namespace host_testing

@@ -1,9 +1,11 @@
-// What the host's black-box tests share: one connection's files and options, the
-// stand-in core's script, and the records the host writes.
+// What the host's black-box tests and the reliability campaign share: one connection's files and
+// options, the stand-in core's script, the records the host writes, and readers beside it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/helper_process.h"
@@ -56,5 +58,39 @@ bool WaitForReadyRecord(const HostConnection& connection, uint32_t timeoutMillis
 
 // True when, within a few seconds, the process has ended (or never existed).
 bool EndsSoon(DWORD processId);
+
+// The cheapest host run that writes one record and the done marker: its client's creation time
+// is one tick off, so the host writes "parent-check" / "PARENT_GONE" and ends.
+struct ConnectionWithWrongCreationTime : HostConnection {
+    ConnectionWithWrongCreationTime();
+};
+
+bool IsParentGoneRecord(const std::string& record);
+
+// Client threads that read files whole over and over without pause, opening them the way most
+// runtimes' whole-file reads do (.NET File.ReadAllText, Python open().read(), Go os.ReadFile):
+// read access, read sharing only. They stop when the object goes away.
+class BusyReaders {
+public:
+    BusyReaders(int count, const std::vector<std::wstring>& paths);
+    BusyReaders(const BusyReaders&) = delete;
+    BusyReaders& operator=(const BusyReaders&) = delete;
+    ~BusyReaders();
+
+private:
+    std::atomic<bool> stop_{false};
+    std::vector<std::thread> threads_;
+};
+
+// How many host runs lost their final record, and how many their done marker.
+struct LostWrites {
+    uint64_t records = 0;
+    uint64_t doneMarkers = 0;
+};
+
+// `runs` host runs of a ConnectionWithWrongCreationTime beside `readerCount` busy readers of its
+// state file and done marker. Before each run both hold an earlier connection's bytes, so that
+// every write replaces a file the readers hold.
+LostWrites RunHostsBesideBusyReaders(int readerCount, size_t runs);
 
 }  // namespace host_testing

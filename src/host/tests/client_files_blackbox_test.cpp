@@ -47,46 +47,11 @@ struct Targets {
     }
 };
 
-// The cheapest host run that writes one record and the done marker: its client does not match.
-struct ConnectionWithWrongCreationTime : HostConnection {
-    ConnectionWithWrongCreationTime() {
-        clientCreated += 1;
-        WriteCoreScript("exit 0\n");
-    }
-};
-
-bool IsParentGoneRecord(const std::string& record) {
-    return record.rfind(R"({"stage":"parent-check",)", 0) == 0 &&
-           record.find(R"("code":"PARENT_GONE")") != std::string::npos;
-}
-
 void ExpectRecordAndDoneMarker(const HostConnection& connection) {
     const std::string record = ReadFileBytes(connection.state);
     EXPECT_TRUE(IsParentGoneRecord(record)) << record;
     EXPECT_EQ(ReadFileBytes(connection.done), "done");
 }
-
-// A client thread that reads the state file and the done marker over and over, the way most
-// runtimes' "read the whole file" calls open a file: read access, read sharing only.
-class BusyReader {
-public:
-    explicit BusyReader(const HostConnection& connection)
-        : thread_([this, &connection] {
-              while (!stop_) {
-                  for (const std::wstring* path : {&connection.state, &connection.done}) {
-                      ReadFileBytes(*path, FILE_SHARE_READ);
-                  }
-              }
-          }) {}
-    ~BusyReader() {
-        stop_ = true;
-        thread_.join();
-    }
-
-private:
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
 
 enum class Planted { OrdinaryLeftover, SymbolicLink, HardLink };
 
@@ -122,40 +87,12 @@ TEST(HostClientFiles, WhatLiesAtTheTemporaryNamesNeverSteersAWrite) {
     }
 }
 
-// Writes the file in place, waiting for a moment when no reader holds it.
-bool OverwriteWhileRead(const std::wstring& path, const std::string& content) {
-    return WaitUntil(
-        [&] {
-            HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
-            if (file == INVALID_HANDLE_VALUE) return false;
-            DWORD written = 0;
-            WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-            CloseHandle(file);
-            return true;
-        },
-        10000);
-}
-
 TEST(HostClientFiles, BusyReadersCostNoRecordAndNoDoneMarker) {
-    constexpr int kHostRuns = 200;
+    constexpr size_t kHostRuns = 200;
     for (const int readers : {1, 2}) {
-        const ConnectionWithWrongCreationTime connection;
-        int recordsLost = 0;
-        int doneMarkersLost = 0;
-        {
-            std::vector<std::unique_ptr<BusyReader>> reading;
-            for (int i = 0; i < readers; ++i) reading.push_back(std::make_unique<BusyReader>(connection));
-            for (int run = 0; run < kHostRuns; ++run) {
-                // The host replaces files that the readers hold, as it does in every run but the first write.
-                ASSERT_TRUE(OverwriteWhileRead(connection.state, "the record before"));
-                ASSERT_TRUE(OverwriteWhileRead(connection.done, "not yet"));
-                RunHelper(connection.HostArguments(), kHostEndMilliseconds);
-                recordsLost += IsParentGoneRecord(ReadFileBytes(connection.state)) ? 0 : 1;
-                doneMarkersLost += ReadFileBytes(connection.done) == "done" ? 0 : 1;
-            }
-        }
-        EXPECT_EQ(recordsLost, 0) << "of " << kHostRuns << " host runs, with " << readers << " reader(s)";
-        EXPECT_EQ(doneMarkersLost, 0) << "of " << kHostRuns << " host runs, with " << readers << " reader(s)";
+        const LostWrites lost = RunHostsBesideBusyReaders(readers, kHostRuns);
+        EXPECT_EQ(lost.records, 0u) << "of " << kHostRuns << " host runs, with " << readers << " reader(s)";
+        EXPECT_EQ(lost.doneMarkers, 0u) << "of " << kHostRuns << " host runs, with " << readers << " reader(s)";
     }
 }
 
