@@ -8,7 +8,7 @@ cmake --preset mingw >/dev/null
 # The helper runs its core elevated only from an installation that the user cannot change: the
 # build lays it out as one (owned by another user, as under Program Files), with the stand-in core
 # at router\sing-box.exe and the reference client beside it.
-cmake --build --preset mingw --target installations
+cmake --build --preset mingw --target installations desktop-keeper
 wine=build/mingw/wine-run.sh
 helper=build/mingw/installations/installed/KELDRIX-Network.exe
 client=build/mingw/installations/installed/keldrix-reference-client.exe

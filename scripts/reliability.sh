@@ -16,7 +16,7 @@ seed="${2:-$(od -An -N4 -tu4 /dev/urandom | tr -d ' ')}"
 [ $# -gt 2 ] && shift 2 || set --
 sh scripts/install-dependencies.sh
 cmake --preset mingw >/dev/null
-cmake --build --preset mingw --target keldrix-reliability >/dev/null
+cmake --build --preset mingw --target keldrix-reliability desktop-keeper >/dev/null
 export KELDRIX_WINEPREFIX="$PWD/build/mingw/wineprefix-reliability"
 wine=build/mingw/wine-run.sh
 trap '"$wine" --stop' EXIT
