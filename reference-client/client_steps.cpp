@@ -177,20 +177,17 @@ int RunConnection(const ClientSettings& settings) {
 
     const DWORD coreId = FindCoreProcessId(paths.core, launcherId, launchedAt);
     std::printf("[client] core process: %lu\n", coreId);
-    std::printf("[client] $ KELDRIX-Network.exe %s\n",
-                Describe({L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",
-                          std::to_wstring(coreId), L"--state", paths.proxyState, L"--config", paths.config,
-                          L"--expected-proxy", localProxy})
-                    .c_str());
-    const HANDLE guard = StartHelper(paths.helper, {L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()),
-                                                    L"--core", std::to_wstring(coreId), L"--state", paths.proxyState,
-                                                    L"--config", paths.config, L"--expected-proxy", localProxy});
+    const UniqueHandleNull guard =
+        StartHelperAndShow(paths.helper, {L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",
+                                          std::to_wstring(coreId), L"--state", paths.proxyState, L"--config",
+                                          paths.config, L"--expected-proxy", localProxy});
     std::printf("[client] guard started\n");
 
     const bool heldToTheEnd = Hold(paths, settings.holdSeconds);
     if (heldToTheEnd) {
         std::printf("[client] disconnecting: creating the stop marker\n");
-        CloseHandle(CreateFileW(paths.stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        const UniqueHandleFile stopMarker(
+            CreateFileW(paths.stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
     }
     const bool done = WaitForDoneMarker(paths.done, 15000);
     std::string finalRecord;
@@ -202,12 +199,7 @@ int RunConnection(const ClientSettings& settings) {
 
     std::printf("[client] putting the system proxy back\n");
     const HelperRun restore = RunAndShow(paths, {L"--proxy-restore", L"--state", paths.proxyState});
-    DWORD guardExit = STILL_ACTIVE;
-    if (guard != nullptr) {
-        WaitForSingleObject(guard, 15000);
-        GetExitCodeProcess(guard, &guardExit);
-        CloseHandle(guard);
-    }
+    const DWORD guardExit = WaitForExitCode(guard.Get(), 15000);
     std::printf("[client] summary: launch 0, ready, proxy-enable %lu, guard %lu, done marker %s, proxy-restore %lu\n",
                 enable.exitCode, guardExit, done ? "written" : "missing", restore.exitCode);
     WSACleanup();

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/process.h"
+#include "base/unique_resource.h"
 #include "support/running_processes.h"
 
 namespace {
@@ -42,14 +43,13 @@ DWORD FindCoreProcessId(const std::wstring& corePath, DWORD launcherId, uint64_t
     uint64_t newest = 0;
     for (const PROCESSENTRY32W& entry : processes) {
         if (hosts.count(entry.th32ParentProcessID) == 0 || lstrcmpiW(entry.szExeFile, L"sing-box.exe") != 0) continue;
-        const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-        if (process == nullptr) continue;
-        const uint64_t created = CreationTimeOf(process);
-        if (HasImage(process, corePath) && created >= startedNotBefore && created >= newest) {
+        const UniqueHandleNull process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
+        if (!process) continue;
+        const uint64_t created = CreationTimeOf(process.Get());
+        if (HasImage(process.Get(), corePath) && created >= startedNotBefore && created >= newest) {
             found = entry.th32ProcessID;
             newest = created;
         }
-        CloseHandle(process);
     }
     return found;
 }

@@ -3,17 +3,17 @@
 #include <cstdint>
 
 #include "base/process.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 
 bool ReadFileBriefly(const std::wstring& path, std::string& content) {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
+    const UniqueHandleFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, 0, nullptr));
+    if (!file) return false;
     char buffer[4096];
     DWORD read = 0;
-    const BOOL ok = ReadFile(file, buffer, sizeof(buffer), &read, nullptr);
-    CloseHandle(file);
-    if (!ok) return false;
+    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) return false;
     content.assign(buffer, read);
     return true;
 }
