@@ -6,6 +6,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "base/process.h"
 #include "base/system_info.h"
 #include "base/text.h"
 #include "base/win32.h"
@@ -31,19 +32,16 @@ struct Paths {
     std::wstring helper, core, work, config, state, stop, done, proxyState;
 };
 
-std::wstring DirectoryOfPath(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
-
 Paths MakePaths(const ClientSettings& settings) {
     Paths paths;
-    wchar_t self[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
-    paths.helper = settings.helperPath.empty() ? DirectoryOfPath(self) + L"\\KELDRIX-Network.exe" : settings.helperPath;
-    paths.core = DirectoryOfPath(paths.helper) + L"\\router\\sing-box.exe";
+    paths.helper = settings.helperPath.empty() ? DirectoryOf(GetExecutablePath()) + L"\\KELDRIX-Network.exe"
+                                               : settings.helperPath;
+    paths.core = DirectoryOf(paths.helper) + L"\\router\\sing-box.exe";
     paths.work = settings.workDirectory;
     if (paths.work.empty()) {
         wchar_t temp[MAX_PATH + 1] = {};
         GetTempPathW(MAX_PATH + 1, temp);
-        paths.work = std::wstring(temp) + L"keldrix-client-" + std::to_wstring(GetCurrentProcessId());
+        paths.work = std::wstring(temp) + L"keldrix-client-" + FormatUnsigned(GetCurrentProcessId());
     }
     CreateDirectoryW(paths.work.c_str(), nullptr);
     paths.config = paths.work + L"\\core-config.txt";
@@ -100,8 +98,8 @@ bool ClearLeftovers(const Paths& paths) {
 bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last,
              DWORD& launcherId) {
     const HelperRun launch =
-        RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", std::to_wstring(GetCurrentProcessId()),
-                           L"--api", std::to_wstring(apiPort), L"--interface", settings.interfaceName, L"--state",
+        RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", FormatUnsigned(GetCurrentProcessId()),
+                           L"--api", FormatUnsigned(apiPort), L"--interface", settings.interfaceName, L"--state",
                            paths.state, L"--stop", paths.stop, L"--done", paths.done});
     launcherId = launch.processId;
     if (launch.exitCode != 0) {
@@ -170,16 +168,16 @@ int RunConnection(const ClientSettings& settings) {
     DWORD launcherId = 0;
     if (!Connect(paths, settings, apiPort, last, launcherId)) return 1;
 
-    const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
+    const std::wstring localProxy = L"127.0.0.1:" + FormatUnsigned(proxyPort);
     std::printf("[client] switching the system proxy to %s\n", ToUtf8(localProxy).c_str());
     const HelperRun enable =
-        RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
+        RunAndShow(paths, {L"--proxy-enable", L"--port", FormatUnsigned(proxyPort), L"--state", paths.proxyState});
 
     const DWORD coreId = FindCoreProcessId(paths.core, launcherId, launchedAt);
     std::printf("[client] core process: %lu\n", coreId);
     const UniqueHandleNull guard =
-        StartHelperAndShow(paths.helper, {L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",
-                                          std::to_wstring(coreId), L"--state", paths.proxyState, L"--config",
+        StartHelperAndShow(paths.helper, {L"--guard", L"--parent", FormatUnsigned(GetCurrentProcessId()), L"--core",
+                                          FormatUnsigned(coreId), L"--state", paths.proxyState, L"--config",
                                           paths.config, L"--expected-proxy", localProxy});
     std::printf("[client] guard started\n");
 

@@ -9,12 +9,6 @@
 
 namespace {
 
-uint64_t CreationTimeOf(HANDLE process) {
-    FILETIME created{}, exited{}, kernel{}, user{};
-    if (!GetProcessTimes(process, &created, &exited, &kernel, &user)) return 0;
-    return FileTimeCount(created);
-}
-
 bool HasImage(HANDLE process, const std::wstring& corePath) {
     wchar_t image[MAX_PATH * 4] = {};
     DWORD length = static_cast<DWORD>(std::size(image));
@@ -45,8 +39,9 @@ DWORD FindCoreProcessId(const std::wstring& corePath, DWORD launcherId, uint64_t
         if (hosts.count(entry.th32ParentProcessID) == 0 || lstrcmpiW(entry.szExeFile, L"sing-box.exe") != 0) continue;
         const UniqueHandleNull process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID));
         if (!process) continue;
-        const uint64_t created = CreationTimeOf(process.Get());
-        if (HasImage(process.Get(), corePath) && created >= startedNotBefore && created >= newest) {
+        uint64_t created = 0;
+        if (ReadCreationTime(process.Get(), created) && HasImage(process.Get(), corePath) &&
+            created >= startedNotBefore && created >= newest) {
             found = entry.th32ProcessID;
             newest = created;
         }

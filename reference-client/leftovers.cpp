@@ -28,7 +28,7 @@ std::wstring LowerCase(std::wstring text) {
 
 UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath) {
     const std::wstring name =
-        L"Local\\KELDRIX-Reference-Client-" + std::to_wstring(std::hash<std::wstring>{}(LowerCase(proxyStatePath)));
+        L"Local\\KELDRIX-Reference-Client-" + FormatUnsigned(std::hash<std::wstring>{}(LowerCase(proxyStatePath)));
     UniqueHandleNull mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) mutex.Reset();
     return mutex;
