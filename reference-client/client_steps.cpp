@@ -14,10 +14,10 @@
 #include "core_finder.h"
 #include "helper_runner.h"
 #include "leftovers.h"
+#include "loopback_port.h"
 #include "proxy_state_location.h"
 #include "state_watch.h"
 #include "status_record.h"
-#include "support/loopback_port.h"
 
 namespace {
 
@@ -141,11 +141,9 @@ bool Hold(const Paths& paths, int seconds) {
 
 int RunConnection(const ClientSettings& settings) {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    WSADATA winsock{};
-    WSAStartup(MAKEWORD(2, 2), &winsock);
     const Paths paths = MakePaths(settings);
-    const unsigned apiPort = testing_support::FreeLoopbackPort();
-    const unsigned proxyPort = testing_support::FreeLoopbackPort();
+    const unsigned apiPort = FreeLoopbackPort();
+    const unsigned proxyPort = FreeLoopbackPort();
     std::printf("[client] working folder: %s\n", ToUtf8(paths.work).c_str());
     std::printf("[client] proxy state file: %s\n", ToUtf8(paths.proxyState).c_str());
     if (paths.proxyState.empty()) {
@@ -200,7 +198,6 @@ int RunConnection(const ClientSettings& settings) {
     const DWORD guardExit = WaitForExitCode(guard.Get(), 15000);
     std::printf("[client] summary: launch 0, ready, proxy-enable %lu, guard %lu, done marker %s, proxy-restore %lu\n",
                 enable.exitCode, guardExit, done ? "written" : "missing", restore.exitCode);
-    WSACleanup();
     const bool clean = done && !coreFailed && enable.exitCode == 0 && restore.exitCode == 0 && guardExit == 0;
     return clean ? 0 : 1;
 }
