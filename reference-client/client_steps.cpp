@@ -15,7 +15,6 @@
 #include "helper_runner.h"
 #include "leftovers.h"
 #include "loopback_port.h"
-#include "proxy_state_location.h"
 #include "state_watch.h"
 #include "status_record.h"
 
