@@ -128,9 +128,8 @@ bool Hold(const Paths& paths, int seconds) {
     else std::printf("[client] connected; press Ctrl+C to disconnect\n");
     std::fflush(stdout);
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    std::string done;
     while (!disconnectRequested && (seconds == 0 || GetTickCount64() < end)) {
-        if (ReadFileBriefly(paths.done, done) && done == "done") return false;
+        if (DoneMarkerWritten(paths.done)) return false;
         Sleep(100);
     }
     return true;
