@@ -47,6 +47,9 @@ UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath) {
         L"Local\\KELDRIX-Reference-Client-" + FormatUnsigned(std::hash<std::wstring>{}(LowerCase(proxyStatePath)));
     UniqueHandleNull mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) mutex.Reset();
+    if (!mutex) {
+        std::printf("[client] another client is connected with this proxy state file; one connection at a time\n");
+    }
     return mutex;
 }
 

@@ -18,7 +18,8 @@
 std::wstring DefaultProxyStatePath();
 
 // One client at a time per proxy state file, so that a file found at start can only be a
-// leftover, never a running connection's. Null when another client holds the path.
+// leftover, never a running connection's. Null, after saying so, when another client holds
+// the path.
 UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath);
 
 // Runs "--proxy-restore" when the proxy state file is still there. False, after saying why,
