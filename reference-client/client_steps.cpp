@@ -1,24 +1,29 @@
 #include "client_steps.h"
 
 #include <atomic>
+#include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
 
+#include "base/process.h"
 #include "base/system_info.h"
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "core_config.h"
 #include "core_finder.h"
 #include "helper_runner.h"
 #include "leftovers.h"
-#include "proxy_state_location.h"
+#include "loopback_port.h"
 #include "state_watch.h"
 #include "status_record.h"
-#include "support/loopback_port.h"
 
 namespace {
+
+// The host gives up on readiness after 30 s; the rest is for starting it and the consent prompt.
+constexpr unsigned kReadyWithinMilliseconds = 45000;
+constexpr unsigned kDoneAfterFailureWithinMilliseconds = 10000;
+constexpr unsigned kHostEndsWithinMilliseconds = 15000;
+constexpr DWORD kGuardEndsWithinMilliseconds = 15000;
 
 std::atomic<bool> disconnectRequested{false};
 
@@ -31,20 +36,44 @@ struct Paths {
     std::wstring helper, core, work, config, state, stop, done, proxyState;
 };
 
-std::wstring DirectoryOfPath(const std::wstring& path) { return path.substr(0, path.find_last_of(L"\\/")); }
+// What one connection carries from step to step.
+struct Connection {
+    Paths paths;
+    uint16_t apiPort = 0;
+    uint16_t proxyPort = 0;
+    // The "--launch" run, whose child is the host, and when it started: how the core is found.
+    DWORD launcherId = 0;
+    uint64_t launchedAt = 0;
+};
+
+// How the host ended.
+struct HostEnding {
+    bool doneMarkerWritten = false;
+    bool failed = false;
+};
+
+std::wstring OwnProcessId() { return FormatUnsigned(GetCurrentProcessId()); }
+
+std::wstring LocalProxy(uint16_t port) { return L"127.0.0.1:" + FormatUnsigned(port); }
+
+std::string SystemMessage(DWORD code) {
+    const std::string message = SystemMessageLine(code);
+    return message.empty() ? "no system text" : message;
+}
+
+std::wstring WorkFolder(const ClientSettings& settings) {
+    if (!settings.workDirectory.empty()) return settings.workDirectory;
+    wchar_t temp[MAX_PATH + 1] = {};
+    GetTempPathW(MAX_PATH + 1, temp);
+    return std::wstring(temp) + L"keldrix-client-" + OwnProcessId();
+}
 
 Paths MakePaths(const ClientSettings& settings) {
     Paths paths;
-    wchar_t self[MAX_PATH * 4] = {};
-    GetModuleFileNameW(nullptr, self, static_cast<DWORD>(std::size(self)));
-    paths.helper = settings.helperPath.empty() ? DirectoryOfPath(self) + L"\\KELDRIX-Network.exe" : settings.helperPath;
-    paths.core = DirectoryOfPath(paths.helper) + L"\\router\\sing-box.exe";
-    paths.work = settings.workDirectory;
-    if (paths.work.empty()) {
-        wchar_t temp[MAX_PATH + 1] = {};
-        GetTempPathW(MAX_PATH + 1, temp);
-        paths.work = std::wstring(temp) + L"keldrix-client-" + std::to_wstring(GetCurrentProcessId());
-    }
+    paths.helper = settings.helperPath.empty() ? DirectoryOf(GetExecutablePath()) + L"\\KELDRIX-Network.exe"
+                                               : settings.helperPath;
+    paths.core = DirectoryOf(paths.helper) + L"\\router\\sing-box.exe";
+    paths.work = WorkFolder(settings);
     CreateDirectoryW(paths.work.c_str(), nullptr);
     paths.config = paths.work + L"\\core-config.txt";
     paths.state = paths.work + L"\\state.json";
@@ -52,25 +81,6 @@ Paths MakePaths(const ClientSettings& settings) {
     paths.done = paths.work + L"\\done";
     paths.proxyState = settings.proxyStatePath.empty() ? DefaultProxyStatePath() : settings.proxyStatePath;
     return paths;
-}
-
-std::string SystemMessage(DWORD code) {
-    const std::string message = SystemMessageLine(code);
-    return message.empty() ? "no system text" : message;
-}
-
-bool WriteCoreConfig(const ClientSettings& settings, const Paths& paths, unsigned apiPort) {
-    std::string configTemplate = DefaultCoreConfig();
-    if (!settings.coreConfigSource.empty()) {
-        std::ifstream source(std::filesystem::path(settings.coreConfigSource), std::ios::binary);
-        if (!source) return false;
-        std::stringstream content;
-        content << source.rdbuf();
-        configTemplate = content.str();
-    }
-    std::ofstream config(std::filesystem::path(paths.config), std::ios::binary | std::ios::trunc);
-    config << FillCoreConfig(configTemplate, apiPort);
-    return static_cast<bool>(config);
 }
 
 void PrintFailure(const StatusRecord& record) {
@@ -84,8 +94,39 @@ void PrintFailure(const StatusRecord& record) {
     }
 }
 
-HelperRun RunAndShow(const Paths& paths, const std::vector<std::wstring>& arguments) {
-    return RunHelperAndShow(paths.helper, arguments);
+void PrintRecord(const std::string& json, const StatusRecord&) {
+    std::printf("[client] state file: %s\n", json.c_str());
+    std::fflush(stdout);
+}
+
+void PrintNotReady(Outcome outcome, const StatusRecord& last) {
+    switch (outcome) {
+        case Outcome::Ready: break;
+        case Outcome::Failed: PrintFailure(last); break;
+        case Outcome::EndedWithoutRecord:
+            std::printf("[client] the host ended without a record (stopped early)\n");
+            break;
+        case Outcome::TimedOut: std::printf("[client] no outcome from the host within 45 seconds\n"); break;
+    }
+}
+
+// Where the connection's files go and which local ports it uses; false, after saying why, when
+// there is no place for the proxy state file or no free port.
+bool PlanConnection(const ClientSettings& settings, Connection& connection) {
+    connection.paths = MakePaths(settings);
+    connection.apiPort = FreeLoopbackPort();
+    connection.proxyPort = FreeLoopbackPort();
+    std::printf("[client] working folder: %s\n", ToUtf8(connection.paths.work).c_str());
+    std::printf("[client] proxy state file: %s\n", ToUtf8(connection.paths.proxyState).c_str());
+    if (connection.paths.proxyState.empty()) {
+        std::printf("[client] no folder for the proxy state file: %%LOCALAPPDATA%% cannot be found\n");
+        return false;
+    }
+    if (connection.apiPort == 0 || connection.proxyPort == 0) {
+        std::printf("[client] no free port on 127.0.0.1\n");
+        return false;
+    }
+    return true;
 }
 
 // What the last connection may have left: the user's proxy still switched (the whole session
@@ -96,121 +137,116 @@ bool ClearLeftovers(const Paths& paths) {
                                        {"done marker", paths.done}});
 }
 
-// Launches the host and waits for "ready" or a failure record; gives the launcher's process id.
-bool Connect(const Paths& paths, const ClientSettings& settings, unsigned apiPort, StatusRecord& last,
-             DWORD& launcherId) {
-    const HelperRun launch =
-        RunAndShow(paths, {L"--launch", L"--config", paths.config, L"--parent", std::to_wstring(GetCurrentProcessId()),
-                           L"--api", std::to_wstring(apiPort), L"--interface", settings.interfaceName, L"--state",
-                           paths.state, L"--stop", paths.stop, L"--done", paths.done});
-    launcherId = launch.processId;
-    if (launch.exitCode != 0) {
-        std::printf("[client] the launch failed: Windows error %lu: %s\n", launch.exitCode,
-                    SystemMessage(launch.exitCode).c_str());
-        return false;
-    }
-    const Outcome outcome = WaitForOutcome(paths.state, paths.done, 45000,
-                                           [](const std::string& json, const StatusRecord&) {
-                                               std::printf("[client] state file: %s\n", json.c_str());
-                                               std::fflush(stdout);
-                                           },
-                                           last);
-    switch (outcome) {
-        case Outcome::Ready: return true;
-        case Outcome::Failed: PrintFailure(last); break;
-        case Outcome::EndedWithoutRecord: std::printf("[client] the host ended without a record (stopped early)\n"); break;
-        case Outcome::TimedOut: std::printf("[client] no outcome from the host within 45 seconds\n"); break;
-    }
-    if (WaitForDoneMarker(paths.done, 10000)) std::printf("[client] done marker: done\n");
+// Runs "--launch", which starts the elevated host and returns at once.
+bool Launch(const ClientSettings& settings, Connection& connection) {
+    const Paths& paths = connection.paths;
+    connection.launchedAt = CurrentFileTime();
+    const HelperRun launch = RunHelperAndShow(
+        paths.helper, {L"--launch", L"--config", paths.config, L"--parent", OwnProcessId(), L"--api",
+                       FormatUnsigned(connection.apiPort), L"--interface", settings.interfaceName, L"--state",
+                       paths.state, L"--stop", paths.stop, L"--done", paths.done});
+    connection.launcherId = launch.processId;
+    if (launch.exitCode == 0) return true;
+    std::printf("[client] the launch failed: Windows error %lu: %s\n", launch.exitCode,
+                SystemMessage(launch.exitCode).c_str());
     return false;
 }
 
+// Watches the state file for "ready"; otherwise says why not, once the host has finished.
+bool WaitUntilReady(const Paths& paths) {
+    StatusRecord last;
+    const Outcome outcome = WaitForOutcome(paths.state, paths.done, kReadyWithinMilliseconds, PrintRecord, last);
+    if (outcome == Outcome::Ready) return true;
+    PrintNotReady(outcome, last);
+    if (WaitForDoneMarker(paths.done, kDoneAfterFailureWithinMilliseconds)) std::printf("[client] done marker: done\n");
+    return false;
+}
+
+HelperRun SwitchProxyOn(const Connection& connection) {
+    std::printf("[client] switching the system proxy to %s\n", ToUtf8(LocalProxy(connection.proxyPort)).c_str());
+    const std::wstring port = FormatUnsigned(connection.proxyPort);
+    return RunHelperAndShow(connection.paths.helper,
+                            {L"--proxy-enable", L"--port", port, L"--state", connection.paths.proxyState});
+}
+
+// The guard ends the core if this client dies first, then puts the proxy back and deletes the
+// configuration. It needs the core's id, which the host does not report.
+UniqueHandleNull StartGuard(const Connection& connection) {
+    const Paths& paths = connection.paths;
+    const DWORD coreId = FindCoreProcessId(paths.core, connection.launcherId, connection.launchedAt);
+    std::printf("[client] core process: %lu\n", coreId);
+    UniqueHandleNull guard = StartHelperAndShow(
+        paths.helper, {L"--guard", L"--parent", OwnProcessId(), L"--core", FormatUnsigned(coreId), L"--state",
+                       paths.proxyState, L"--config", paths.config, L"--expected-proxy",
+                       LocalProxy(connection.proxyPort)});
+    std::printf("[client] guard started\n");
+    return guard;
+}
+
 // Holds the connection; returns false when the host ended on its own (the core stopped).
-bool Hold(const Paths& paths, int seconds) {
+bool Hold(const std::wstring& donePath, int seconds) {
     if (seconds > 0) std::printf("[client] connected; holding the connection for %d s\n", seconds);
     else std::printf("[client] connected; press Ctrl+C to disconnect\n");
     std::fflush(stdout);
     const ULONGLONG end = GetTickCount64() + static_cast<ULONGLONG>(seconds) * 1000;
-    std::string done;
     while (!disconnectRequested && (seconds == 0 || GetTickCount64() < end)) {
-        if (ReadFileBriefly(paths.done, done) && done == "done") return false;
+        if (DoneMarkerWritten(donePath)) return false;
         Sleep(100);
     }
     return true;
+}
+
+void Disconnect(const std::wstring& stopPath) {
+    std::printf("[client] disconnecting: creating the stop marker\n");
+    const UniqueHandleFile stopMarker(
+        CreateFileW(stopPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+}
+
+// Waits for the done marker and reads the host's last record.
+HostEnding WaitForTheHostToEnd(const Paths& paths) {
+    HostEnding ending;
+    ending.doneMarkerWritten = WaitForDoneMarker(paths.done, kHostEndsWithinMilliseconds);
+    std::string lastRecord;
+    ReadFileBriefly(paths.state, lastRecord);
+    std::printf("[client] done marker: %s; last record: %s\n", ending.doneMarkerWritten ? "done" : "missing",
+                lastRecord.c_str());
+    StatusRecord record;
+    ending.failed = ParseStatusRecord(lastRecord, record) && record.failed;
+    if (ending.failed) PrintFailure(record);
+    return ending;
+}
+
+HelperRun PutProxyBack(const Paths& paths) {
+    std::printf("[client] putting the system proxy back\n");
+    return RunHelperAndShow(paths.helper, {L"--proxy-restore", L"--state", paths.proxyState});
+}
+
+int Summarise(const HelperRun& enable, DWORD guardExit, const HostEnding& ending, const HelperRun& restore) {
+    std::printf("[client] summary: launch 0, ready, proxy-enable %lu, guard %lu, done marker %s, proxy-restore %lu\n",
+                enable.exitCode, guardExit, ending.doneMarkerWritten ? "written" : "missing", restore.exitCode);
+    const bool clean = ending.doneMarkerWritten && !ending.failed && enable.exitCode == 0 && restore.exitCode == 0 &&
+                       guardExit == 0;
+    return clean ? 0 : 1;
 }
 
 }  // namespace
 
 int RunConnection(const ClientSettings& settings) {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-    WSADATA winsock{};
-    WSAStartup(MAKEWORD(2, 2), &winsock);
-    const Paths paths = MakePaths(settings);
-    const unsigned apiPort = testing_support::FreeLoopbackPort();
-    const unsigned proxyPort = testing_support::FreeLoopbackPort();
-    std::printf("[client] working folder: %s\n", ToUtf8(paths.work).c_str());
-    std::printf("[client] proxy state file: %s\n", ToUtf8(paths.proxyState).c_str());
-    if (paths.proxyState.empty()) {
-        std::printf("[client] no folder for the proxy state file: %%LOCALAPPDATA%% cannot be found\n");
-        return 1;
-    }
+    Connection connection;
+    if (!PlanConnection(settings, connection)) return 1;
+    const Paths& paths = connection.paths;
     const UniqueHandleNull claim = ClaimProxyStatePath(paths.proxyState);
-    if (!claim) {
-        std::printf("[client] another client is connected with this proxy state file; one connection at a time\n");
-        return 1;
-    }
+    if (!claim) return 1;
     if (!ClearLeftovers(paths)) return 1;
-    if (!WriteCoreConfig(settings, paths, apiPort)) {
-        std::printf("[client] cannot write the core configuration\n");
-        return 1;
-    }
-
-    const uint64_t launchedAt = CurrentFileTime();
-    StatusRecord last;
-    DWORD launcherId = 0;
-    if (!Connect(paths, settings, apiPort, last, launcherId)) return 1;
-
-    const std::wstring localProxy = L"127.0.0.1:" + std::to_wstring(proxyPort);
-    std::printf("[client] switching the system proxy to %s\n", ToUtf8(localProxy).c_str());
-    const HelperRun enable =
-        RunAndShow(paths, {L"--proxy-enable", L"--port", std::to_wstring(proxyPort), L"--state", paths.proxyState});
-
-    const DWORD coreId = FindCoreProcessId(paths.core, launcherId, launchedAt);
-    std::printf("[client] core process: %lu\n", coreId);
-    std::printf("[client] $ KELDRIX-Network.exe %s\n",
-                Describe({L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()), L"--core",
-                          std::to_wstring(coreId), L"--state", paths.proxyState, L"--config", paths.config,
-                          L"--expected-proxy", localProxy})
-                    .c_str());
-    const HANDLE guard = StartHelper(paths.helper, {L"--guard", L"--parent", std::to_wstring(GetCurrentProcessId()),
-                                                    L"--core", std::to_wstring(coreId), L"--state", paths.proxyState,
-                                                    L"--config", paths.config, L"--expected-proxy", localProxy});
-    std::printf("[client] guard started\n");
-
-    const bool heldToTheEnd = Hold(paths, settings.holdSeconds);
-    if (heldToTheEnd) {
-        std::printf("[client] disconnecting: creating the stop marker\n");
-        CloseHandle(CreateFileW(paths.stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    }
-    const bool done = WaitForDoneMarker(paths.done, 15000);
-    std::string finalRecord;
-    ReadFileBriefly(paths.state, finalRecord);
-    std::printf("[client] done marker: %s; last record: %s\n", done ? "done" : "missing", finalRecord.c_str());
-    StatusRecord ending;
-    const bool coreFailed = ParseStatusRecord(finalRecord, ending) && ending.failed;
-    if (coreFailed) PrintFailure(ending);
-
-    std::printf("[client] putting the system proxy back\n");
-    const HelperRun restore = RunAndShow(paths, {L"--proxy-restore", L"--state", paths.proxyState});
-    DWORD guardExit = STILL_ACTIVE;
-    if (guard != nullptr) {
-        WaitForSingleObject(guard, 15000);
-        GetExitCodeProcess(guard, &guardExit);
-        CloseHandle(guard);
-    }
-    std::printf("[client] summary: launch 0, ready, proxy-enable %lu, guard %lu, done marker %s, proxy-restore %lu\n",
-                enable.exitCode, guardExit, done ? "written" : "missing", restore.exitCode);
-    WSACleanup();
-    const bool clean = done && !coreFailed && enable.exitCode == 0 && restore.exitCode == 0 && guardExit == 0;
-    return clean ? 0 : 1;
+    if (!WriteCoreConfig(paths.config, settings.coreConfigSource, connection.apiPort)) return 1;
+    if (!Launch(settings, connection)) return 1;
+    if (!WaitUntilReady(paths)) return 1;
+    const HelperRun enable = SwitchProxyOn(connection);
+    const UniqueHandleNull guard = StartGuard(connection);
+    if (Hold(paths.done, settings.holdSeconds)) Disconnect(paths.stop);
+    const HostEnding ending = WaitForTheHostToEnd(paths);
+    const HelperRun restore = PutProxyBack(paths);
+    const DWORD guardExit = WaitForExitCode(guard.Get(), kGuardEndsWithinMilliseconds);
+    return Summarise(enable, guardExit, ending, restore);
 }

@@ -5,8 +5,11 @@
 
 #include "base/system_info.h"
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "helper_runner.h"
+
+#include <shlobj.h>  // after <windows.h>
 
 namespace {
 
@@ -24,13 +27,29 @@ std::wstring LowerCase(std::wstring text) {
     return text;
 }
 
+wchar_t* NoText() { return nullptr; }
+void FreeTaskMemory(wchar_t* text) { CoTaskMemFree(text); }
+// Text that the system allocated for the caller with CoTaskMemAlloc (a known folder's path).
+using UniqueTaskMemoryText = UniqueResource<wchar_t*, FreeTaskMemory, NoText>;
+
 }  // namespace
+
+std::wstring DefaultProxyStatePath() {
+    UniqueTaskMemoryText localAppData;
+    if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_CREATE, nullptr, localAppData.Put()))) return {};
+    const std::wstring folder = std::wstring(localAppData.Get()) + L"\\KELDRIX";
+    if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    return folder + L"\\proxy-state.bin";
+}
 
 UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath) {
     const std::wstring name =
-        L"Local\\KELDRIX-Reference-Client-" + std::to_wstring(std::hash<std::wstring>{}(LowerCase(proxyStatePath)));
+        L"Local\\KELDRIX-Reference-Client-" + FormatUnsigned(std::hash<std::wstring>{}(LowerCase(proxyStatePath)));
     UniqueHandleNull mutex(CreateMutexW(nullptr, TRUE, name.c_str()));
     if (mutex && GetLastError() == ERROR_ALREADY_EXISTS) mutex.Reset();
+    if (!mutex) {
+        std::printf("[client] another client is connected with this proxy state file; one connection at a time\n");
+    }
     return mutex;
 }
 

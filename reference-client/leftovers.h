@@ -11,8 +11,15 @@
 // once (power loss, log-off, the guard killed with the client), nothing is: the proxy state
 // file stays, and the user's proxy keeps pointing at a local port where nothing listens.
 
+// Where the client keeps its proxy state file unless told otherwise:
+// %LOCALAPPDATA%\KELDRIX\proxy-state.bin. The path must stay the same from one run to the
+// next, so that a run after a power loss or a log-off finds the file the last one left
+// behind. Creates the KELDRIX folder; empty when the folder cannot be found or created.
+std::wstring DefaultProxyStatePath();
+
 // One client at a time per proxy state file, so that a file found at start can only be a
-// leftover, never a running connection's. Null when another client holds the path.
+// leftover, never a running connection's. Null, after saying so, when another client holds
+// the path.
 UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath);
 
 // Runs "--proxy-restore" when the proxy state file is still there. False, after saying why,

@@ -1,14 +1,14 @@
 // A reference client: drives one whole connection through the KELDRIX Network Helper the
 // way a tunnel client's user interface should, and prints what it sees. Read RunConnection
-// (client_steps.cpp) top to bottom: clear what an unfinished connection left, connect, switch
-// the proxy on, start the guard, hold, disconnect.
+// (client_steps.cpp) top to bottom: claim the proxy state file, clear what an unfinished
+// connection left, write the core's configuration, launch, wait for "ready", switch the proxy
+// on, start the guard, hold, disconnect, put the proxy back, summarise.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "base/win32.h"
 #include "client_steps.h"
-#include "status_record.h"
 
 namespace {
 

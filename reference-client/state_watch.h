@@ -20,5 +20,8 @@ Outcome WaitForOutcome(const std::wstring& statePath, const std::wstring& donePa
                        const std::function<void(const std::string&, const StatusRecord&)>& onRecord,
                        StatusRecord& last);
 
+// True when the done marker holds "done": the host has finished.
+bool DoneMarkerWritten(const std::wstring& donePath);
+
 // Waits until the done marker holds "done".
 bool WaitForDoneMarker(const std::wstring& donePath, unsigned timeoutMilliseconds);
