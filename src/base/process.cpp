@@ -37,3 +37,11 @@ bool ReadCreationTime(HANDLE process, uint64_t& creationTime) {
     creationTime = FileTimeCount(created);
     return true;
 }
+
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
+    DWORD size = 0;
+    GetTokenInformation(token, kind, nullptr, 0, &size);
+    std::vector<unsigned char> information(size);
+    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
+    return information;
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "base/text.h"
 #include "base/win32.h"
@@ -41,3 +42,6 @@ inline uint64_t FileTimeCount(const FILETIME& time) {
 // got its id. False when the system cannot tell (GetLastError right after the call says why).
 // Needs PROCESS_QUERY_LIMITED_INFORMATION.
 bool ReadCreationTime(HANDLE process, uint64_t& creationTime);
+
+// One kind of a token's information, as the system lays it out; empty when it cannot be read.
+std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind);

@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "base/process.h"
+
 namespace {
 
 constexpr DWORD kImpersonationAccess = TOKEN_IMPERSONATE | TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ADJUST_DEFAULT;
@@ -54,14 +56,6 @@ UniqueHandleNull AsImpersonationToken(HANDLE token) {
 }
 
 }  // namespace
-
-std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<unsigned char> information(size);
-    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
-    return information;
-}
 
 UniqueHandleNull ClientImpersonationToken(HANDLE client) {
     UniqueHandleNull processToken;

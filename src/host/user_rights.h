@@ -1,7 +1,5 @@
 #pragma once
 
-#include <vector>
-
 #include "base/unique_resource.h"
 
 // The tokens the elevated host works with on the client's behalf.
@@ -21,9 +19,6 @@ UniqueHandleNull UnelevatedCopy(HANDLE token);
 // The host's own token cut down that way: its rights on client-named paths until the client is
 // verified and its own token can be taken.
 UniqueHandleNull UnelevatedCopyOfOwnToken();
-
-// One kind of a token's information, as the system lays it out; empty when it cannot be read.
-std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind);
 
 // Where Windows offers it, refuses junctions and other redirections that a non-administrator
 // created, for this process from now on. Elsewhere it changes nothing.

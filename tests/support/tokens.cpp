@@ -8,17 +8,11 @@
 #include <tlhelp32.h>
 // clang-format on
 
+#include "base/process.h"
+
 namespace testing_support {
 
 namespace {
-
-std::vector<unsigned char> Information(HANDLE token, TOKEN_INFORMATION_CLASS kind) {
-    DWORD size = 0;
-    GetTokenInformation(token, kind, nullptr, 0, &size);
-    std::vector<unsigned char> information(size);
-    if (size == 0 || !GetTokenInformation(token, kind, information.data(), size, &size)) information.clear();
-    return information;
-}
 
 std::string SidText(PSID sid) {
     UniqueLocalMemory text;
@@ -41,9 +35,9 @@ UniqueHandleNull UnelevatedClientToken() {
 }
 
 std::string TokenRights(HANDLE token) {
-    const std::vector<unsigned char> user = Information(token, TokenUser);
-    const std::vector<unsigned char> groups = Information(token, TokenGroups);
-    const std::vector<unsigned char> privileges = Information(token, TokenPrivileges);
+    const std::vector<unsigned char> user = TokenInformation(token, TokenUser);
+    const std::vector<unsigned char> groups = TokenInformation(token, TokenGroups);
+    const std::vector<unsigned char> privileges = TokenInformation(token, TokenPrivileges);
     if (user.empty() || groups.empty() || privileges.empty()) return "unreadable token";
     std::string rights = "user ";
     rights += SidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);

@@ -11,6 +11,7 @@
 #include <sddl.h>
 // clang-format on
 
+#include "base/process.h"
 #include "host/core_installation.h"
 #include "host/user_rights.h"
 
