@@ -72,8 +72,6 @@ public:
     void WriteCoreScript(const std::string& script) const { WriteFileAtomically(Path(L"core.txt"), script); }
 
     bool Start(const std::wstring& api, const std::wstring& interfaceName) {
-        FILETIME created{}, exited{}, kernel{}, user{};
-        GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
         const std::wstring helper = testing_support::HelperPath();
         std::wstring commandLine = QuoteArgument(helper);
         for (const std::wstring& argument :
@@ -81,7 +79,7 @@ public:
               std::to_wstring(GetCurrentProcessId()), std::wstring(L"--api"), api, std::wstring(L"--interface"),
               interfaceName, std::wstring(L"--state"), Path(L"state"), std::wstring(L"--stop"), Path(L"stop"),
               std::wstring(L"--done"), Path(L"done"), std::wstring(L"--created"),
-              std::to_wstring(FileTimeCount(created))}) {
+              std::to_wstring(testing_support::ProcessCreationTime(GetCurrentProcess()))}) {
             commandLine += L" " + QuoteArgument(argument);
         }
         STARTUPINFOW startup{};

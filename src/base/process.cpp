@@ -14,8 +14,6 @@ WideString DirectoryOf(const WideString& path) {
     return separator == WideString::npos ? path : path.substr(0, separator);
 }
 
-WideString GetHelperDirectory() { return DirectoryOf(GetExecutablePath()); }
-
 void RestrictDllSearchToSystem32() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 FARPROC LoadSystemFunction(const wchar_t* library, const char* function) {

@@ -13,9 +13,6 @@ WideString GetExecutablePath();
 // the whole path when it holds neither.
 WideString DirectoryOf(const WideString& path);
 
-// The directory of the running executable.
-WideString GetHelperDirectory();
-
 // The host runs elevated from a folder the user may write to, so no DLL may be found
 // there. Called first thing: later loads, ours and the system's, search System32 only.
 void RestrictDllSearchToSystem32();
