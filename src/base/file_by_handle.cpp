@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
 
@@ -15,14 +16,6 @@ WideString WithoutLongPathPrefix(const WideString& path) {
     if (path.starts_with(unc)) return L"\\\\" + path.substr(unc.size());
     if (path.starts_with(local)) return path.substr(local.size());
     return path;
-}
-
-WideString FullPath(const WideString& path) {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    return length == 0 || length >= needed ? WideString() : WideString(buffer.data(), length);
 }
 
 // Where the folder of `path` really is, after every junction or link on the way.

@@ -4,6 +4,7 @@
 
 #include "base/client_path_access.h"
 #include "base/command_line.h"
+#include "base/local_path.h"
 #include "base/process.h"
 #include "host/core_installation.h"
 #include "host/core_start.h"
@@ -150,6 +151,8 @@ bool WorkOnClientPathsAsClient(HostSession& session) {
 
 uint32_t RunHost(const OptionMap& options) {
     if (options.Get(L"--created").empty()) return kUsageExitCode;
+    // The launcher refuses such paths too; this host may have been started without it.
+    if (!NamesOnlyLocalFiles(options)) return kFailedBeforeCore;
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
     if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
