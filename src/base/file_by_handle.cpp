@@ -62,6 +62,16 @@ bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     return !folder.empty() && !name.empty() && SameName(FinalPathOf(file), folder + L"\\" + name);
 }
 
+bool IsSameFile(HANDLE left, HANDLE right) {
+    BY_HANDLE_FILE_INFORMATION leftInformation{}, rightInformation{};
+    if (!GetFileInformationByHandle(left, &leftInformation) || !GetFileInformationByHandle(right, &rightInformation)) {
+        return false;
+    }
+    return leftInformation.dwVolumeSerialNumber == rightInformation.dwVolumeSerialNumber &&
+           leftInformation.nFileIndexHigh == rightInformation.nFileIndexHigh &&
+           leftInformation.nFileIndexLow == rightInformation.nFileIndexLow;
+}
+
 bool DeleteThroughHandle(HANDLE file) {
     FILE_DISPOSITION_INFO disposition{};
     disposition.DeleteFile = TRUE;

@@ -9,6 +9,10 @@
 // Full path of the running executable; empty when the system cannot tell.
 WideString GetExecutablePath();
 
+// Full path of the image that `process` runs; empty when the system cannot tell. Needs
+// PROCESS_QUERY_LIMITED_INFORMATION.
+WideString ProcessImagePath(HANDLE process);
+
 // The directory part of a path: everything before its last "\" or "/";
 // the whole path when it holds neither.
 WideString DirectoryOf(const WideString& path);

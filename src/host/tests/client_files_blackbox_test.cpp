@@ -158,16 +158,29 @@ std::set<std::string> RightsOfTheHostsRecordWrites(const HostConnection& connect
     return seen;
 }
 
-TEST(HostClientFiles, WorkOnThemRunsWithTheClientsTokenOnceTheClientIsVerified) {
+TEST(HostClientFiles, WorkOnThemRunsWithTheClientsUnelevatedTokenOnceTheClientIsVerified) {
     const std::string ownRights = ProcessTokenRights(GetCurrentProcess());
     {
-        SCOPED_TRACE("a verified client");
+        SCOPED_TRACE("a verified client: its token, without a privilege but the one to traverse folders");
         HostConnection connection;
         const ClientWithATokenOfItsOwn client(connection, "");
         const std::string clientRights = ProcessTokenRights(client.process->Handle());
         ASSERT_NE(clientRights, ownRights);
+        ASSERT_NE(WithOnlyTraversePrivilege(clientRights), clientRights);
         connection.WriteCoreScript("exit 0\n");
-        EXPECT_EQ(RightsOfTheHostsRecordWrites(connection), std::set<std::string>{clientRights});
+        EXPECT_EQ(RightsOfTheHostsRecordWrites(connection),
+                  std::set<std::string>{WithOnlyTraversePrivilege(clientRights)});
+    }
+    {
+        SCOPED_TRACE("a verified client with a full administrator's token: never taken as it is");
+        HostConnection connection;
+        ASSERT_FALSE(AdministratorsOnlyDeny(ownRights));
+        connection.WriteCoreScript("exit 0\n");
+        const std::set<std::string> seen = RightsOfTheHostsRecordWrites(connection);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_TRUE(AdministratorsOnlyDeny(*seen.begin())) << *seen.begin();
+        EXPECT_EQ(*seen.begin(), WithOnlyTraversePrivilege(*seen.begin())) << "a privilege stayed";
+        EXPECT_EQ(seen.begin()->substr(0, seen.begin()->find(';')), ownRights.substr(0, ownRights.find(';')));
     }
     {
         SCOPED_TRACE("a client whose creation time does not match: its token is not to be trusted");
