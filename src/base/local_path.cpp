@@ -21,14 +21,14 @@ bool EqualsIgnoringCase(std::wstring_view text, std::wstring_view upper) {
     return true;
 }
 
-// "COM1" and "LPT1" to "COM9" and "LPT9", with the superscript digits one to three that Windows
+// "COM0" and "LPT0" to "COM9" and "LPT9", with the superscript digits one to three that Windows
 // counts as well.
 bool IsNumberedDevice(std::wstring_view name) {
     if (name.size() != 4) return false;
     const std::wstring_view prefix = name.substr(0, 3);
     if (!EqualsIgnoringCase(prefix, L"COM") && !EqualsIgnoringCase(prefix, L"LPT")) return false;
     const wchar_t digit = name[3];
-    return (digit >= L'1' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
 }
 
 // What Windows opens as a device in any folder: the name before the first dot, without the

@@ -58,7 +58,7 @@ TEST(IsLocalDrivePath, OnlyFullPathsOnADriveNamingFiles) {
         L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\state", L"\\??\\UNC\\server\\share\\state",
         // Pipes and devices.
         L"\\\\.\\pipe\\state", L"\\\\?\\pipe\\state", L"\\\\.\\C:\\run\\state", L"\\??\\C:\\run\\state",
-        L"C:\\run\\NUL", L"C:\\run\\nul.txt", L"C:\\run\\Com1", L"C:\\run\\lpt9.log", L"C:\\run\\COM\u00B9",
+        L"C:\\run\\NUL", L"C:\\run\\nul.txt", L"C:\\run\\Com1", L"C:\\run\\lpt9.log", L"C:\\run\\COM0", L"C:\\run\\COM\u00B9",
         L"C:\\run\\aux  .json", L"C:\\CONOUT$\\state",
         // Relative to a current folder, or to a drive's.
         L"state", L".\\state", L"..\\state", L"\\run\\state", L"C:state", L"C:", L"C:\\", L"\\\\?\\C:\\",
