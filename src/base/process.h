@@ -44,5 +44,6 @@ inline uint64_t FileTimeCount(const FILETIME& time) {
 // Needs PROCESS_QUERY_LIMITED_INFORMATION.
 bool ReadCreationTime(HANDLE process, uint64_t& creationTime);
 
-// One kind of a token's information, as the system lays it out; empty when it cannot be read.
+// One kind of a token's information, as the system lays it out; empty when it cannot be read
+// (GetLastError right after the call tells why).
 std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind);
