@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
 
@@ -15,14 +16,6 @@ WideString WithoutLongPathPrefix(const WideString& path) {
     if (path.starts_with(unc)) return L"\\\\" + path.substr(unc.size());
     if (path.starts_with(local)) return path.substr(local.size());
     return path;
-}
-
-WideString FullPath(const WideString& path) {
-    const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-    if (needed == 0) return {};
-    std::vector<wchar_t> buffer(needed);
-    const DWORD length = GetFullPathNameW(path.c_str(), needed, buffer.data(), nullptr);
-    return length == 0 || length >= needed ? WideString() : WideString(buffer.data(), length);
 }
 
 // Where the folder of `path` really is, after every junction or link on the way.
@@ -67,6 +60,16 @@ bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     const WideString folder = FinalFolderPath(fullPath);
     const WideString name = fullPath.substr(fullPath.find_last_of(L"\\/") + 1);
     return !folder.empty() && !name.empty() && SameName(FinalPathOf(file), folder + L"\\" + name);
+}
+
+bool IsSameFile(HANDLE left, HANDLE right) {
+    BY_HANDLE_FILE_INFORMATION leftInformation{}, rightInformation{};
+    if (!GetFileInformationByHandle(left, &leftInformation) || !GetFileInformationByHandle(right, &rightInformation)) {
+        return false;
+    }
+    return leftInformation.dwVolumeSerialNumber == rightInformation.dwVolumeSerialNumber &&
+           leftInformation.nFileIndexHigh == rightInformation.nFileIndexHigh &&
+           leftInformation.nFileIndexLow == rightInformation.nFileIndexLow;
 }
 
 bool DeleteThroughHandle(HANDLE file) {

@@ -24,6 +24,9 @@ WideString FinalPathOf(HANDLE file);
 // final path.
 bool IsPlainFileNamed(HANDLE file, const WideString& path);
 
+// True when both handles hold the same file: the same volume serial number and file index.
+bool IsSameFile(HANDLE left, HANDLE right);
+
 // Deletes the file the handle holds (which needs DELETE access), once the last handle closes.
 bool DeleteThroughHandle(HANDLE file);
 

@@ -9,6 +9,13 @@ WideString GetExecutablePath() {
     return WideString(buffer.data(), length);
 }
 
+WideString ProcessImagePath(HANDLE process) {
+    std::vector<wchar_t> buffer(32768, L'\0');
+    DWORD length = static_cast<DWORD>(buffer.size());
+    if (!QueryFullProcessImageNameW(process, 0, buffer.data(), &length)) return {};
+    return WideString(buffer.data(), length);
+}
+
 WideString DirectoryOf(const WideString& path) {
     const size_t separator = path.find_last_of(L"\\/");
     return separator == WideString::npos ? path : path.substr(0, separator);

@@ -9,6 +9,10 @@
 // Full path of the running executable; empty when the system cannot tell.
 WideString GetExecutablePath();
 
+// Full path of the image that `process` runs; empty when the system cannot tell. Needs
+// PROCESS_QUERY_LIMITED_INFORMATION.
+WideString ProcessImagePath(HANDLE process);
+
 // The directory part of a path: everything before its last "\" or "/";
 // the whole path when it holds neither.
 WideString DirectoryOf(const WideString& path);
@@ -40,5 +44,6 @@ inline uint64_t FileTimeCount(const FILETIME& time) {
 // Needs PROCESS_QUERY_LIMITED_INFORMATION.
 bool ReadCreationTime(HANDLE process, uint64_t& creationTime);
 
-// One kind of a token's information, as the system lays it out; empty when it cannot be read.
+// One kind of a token's information, as the system lays it out; empty when it cannot be read
+// (GetLastError right after the call tells why).
 std::vector<unsigned char> TokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS kind);

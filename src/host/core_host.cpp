@@ -4,6 +4,7 @@
 
 #include "base/client_path_access.h"
 #include "base/command_line.h"
+#include "base/local_path.h"
 #include "base/process.h"
 #include "host/core_installation.h"
 #include "host/core_start.h"
@@ -74,15 +75,36 @@ UniqueHandleFile OpenInheritableNul() {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
+// An installation that an unelevated program of the client's user, or of the user the host runs
+// as, could change is refused.
+DWORD RefuseChangeableByEitherUser(const HeldInstallation& installation, const HostSession& session) {
+    const UniqueHandleNull hostUserRights = UnelevatedCopyOfOwnToken();
+    if (!hostUserRights) return ERROR_ACCESS_DENIED;
+    const DWORD refusal = installation.RefuseChangeableBy(session.clientUserRights.Get());
+    return refusal != ERROR_SUCCESS ? refusal : installation.RefuseChangeableBy(hostUserRights.Get());
+}
+
+void EndUnresumedCore(PROCESS_INFORMATION& core) {
+    const UniqueHandleNull process(core.hProcess);
+    const UniqueHandleNull thread(core.hThread);
+    core = PROCESS_INFORMATION{};
+    TerminateProcess(process.Get(), kKilledBeforeRunning);
+}
+
 // The installation is held from its check until the core has started, so nothing is swapped in
-// between; a refusal reads as a start that the system refused.
+// between, and the core that was created is the one that was checked, or it never runs. A
+// refusal reads as a start that the system refused.
 DWORD CreateCoreFromUnchangeableInstallation(HostSession& session, HANDLE input, PROCESS_INFORMATION& core) {
     HeldInstallation installation;
-    DWORD error = installation.Hold();
-    if (error == ERROR_SUCCESS) error = installation.RefuseChangeableBy(session.clientUserRights.Get());
+    DWORD error = installation.Hold(GetExecutablePath());
+    if (error == ERROR_SUCCESS) error = RefuseChangeableByEitherUser(installation, session);
     if (error != ERROR_SUCCESS) return error;
     const CoreLaunchPlan plan = PlanCoreLaunch(installation.HelperDirectory(), session.options.Get(L"--config"));
-    return CreateCoreSuspendedInJob(session.job.Get(), plan, input, session.pipeWrite.Get(), core);
+    error = CreateCoreSuspendedInJob(session.job.Get(), plan, input, session.pipeWrite.Get(), core);
+    if (error != ERROR_SUCCESS) return error;
+    if (installation.IsCoreImageOf(core.hProcess)) return ERROR_SUCCESS;
+    EndUnresumedCore(core);
+    return ERROR_ACCESS_DENIED;
 }
 
 bool StartCoreSuspended(HostSession& session) {
@@ -132,17 +154,17 @@ bool WorkOnClientPathsAsUser() {
 }
 
 // Once the client is verified, everything the host does on the paths it named runs with the
-// client's own token: the client may be a standard user whose administrator typed their
-// credentials into the consent prompt, and the host then runs as that administrator. Whether the
-// installation is beyond the user's reach is asked with that token cut down to an unelevated
-// program's rights. Without these, or where the token cannot be put on the thread, the host
-// writes nothing more.
-bool WorkOnClientPathsAsClient(HostSession& session) {
-    UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
-    if (!clientToken) return false;
-    session.clientUserRights = UnelevatedCopy(clientToken.Get());
+// client's token cut down to an unelevated program's rights, never with the token itself: the
+// client may be an elevated program of its user, and the host itself may run as an administrator
+// who typed their credentials into the consent prompt for a standard user. The same copy decides
+// whether the installation is beyond the user's reach. Without it, or where it cannot be put on
+// the thread, the host writes nothing more.
+bool WorkOnClientPathsAsClient(HostSession& session, HANDLE clientToken) {
+    session.clientUserRights = UnelevatedCopy(clientToken);
     if (!session.clientUserRights) return false;
-    UseForClientPaths(std::move(clientToken));
+    UniqueHandleNull forClientPaths = SameToken(session.clientUserRights.Get());
+    if (!forClientPaths) return false;
+    UseForClientPaths(std::move(forClientPaths));
     return ClientPathAccess().Granted();
 }
 
@@ -150,10 +172,18 @@ bool WorkOnClientPathsAsClient(HostSession& session) {
 
 uint32_t RunHost(const OptionMap& options) {
     if (options.Get(L"--created").empty()) return kUsageExitCode;
+    // The launcher refuses such paths too; this host may have been started without it.
+    if (!NamesOnlyLocalFiles(options)) return kFailedBeforeCore;
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
     if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
-    if (!WorkOnClientPathsAsClient(session)) return kFailedBeforeCore;
+    const UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
+    if (!clientToken) return kFailedBeforeCore;
+    if (!IsOrdinaryInteractiveClient(clientToken.Get())) {
+        session.ReportFailure("parent-check", "PARENT_GONE", ERROR_ACCESS_DENIED);
+        return session.Finish(kFailedBeforeCore);
+    }
+    if (!WorkOnClientPathsAsClient(session, clientToken.Get())) return kFailedBeforeCore;
     if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
     if (!CreateKillOnCloseJob(session)) return session.Finish(kFailedBeforeCore);
     if (!CreateOutputPipe(session)) return session.Finish(kFailedBeforeCore);

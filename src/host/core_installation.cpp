@@ -7,17 +7,21 @@
 
 #include "base/file_by_handle.h"
 #include "base/process.h"
+#include "host/user_rights.h"
 
 namespace {
 
 constexpr SECURITY_INFORMATION kWhatDecides =
     OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
 
-// Enough to read the access list and to keep the file or folder from being written, renamed,
-// deleted or replaced while the handle is open; the core's own start shares reading.
-UniqueHandleFile OpenHeld(const WideString& path) {
-    return UniqueHandleFile(CreateFileW(path.c_str(), READ_CONTROL | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+constexpr DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr DWORD kHeldCoreAccess = FILE_READ_DATA | FILE_EXECUTE | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+
+// Reads the access list, and keeps the file or folder from being written, renamed, deleted or
+// replaced while the handle is open; the core's own start only reads and runs, which is shared.
+UniqueHandleFile OpenHeld(const WideString& path, DWORD access) {
+    return UniqueHandleFile(CreateFileW(path.c_str(), access, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 DWORD OpenError() {
@@ -36,6 +40,7 @@ DWORD RefuseChangeable(HANDLE held, HANDLE userRights) {
 }  // namespace
 
 DWORD RefuseChangeableBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights) {
+    if (IsOwnedBy(descriptor, userRights)) return ERROR_ACCESS_DENIED;
     GENERIC_MAPPING fileMapping{FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
     PRIVILEGE_SET privileges{};
     DWORD privilegesSize = sizeof(privileges);
@@ -48,19 +53,19 @@ DWORD RefuseChangeableBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights) {
     return anyGranted && (granted & kChangingAccess) != 0 ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
 }
 
-DWORD HeldInstallation::Hold() {
+DWORD HeldInstallation::Hold(const WideString& helperImage) {
     // The image is opened only to learn where it really is; a link on the way is resolved.
-    const UniqueHandleFile image(CreateFileW(GetExecutablePath().c_str(), FILE_READ_ATTRIBUTES,
+    const UniqueHandleFile image(CreateFileW(helperImage.c_str(), FILE_READ_ATTRIBUTES,
                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                              OPEN_EXISTING, 0, nullptr));
     if (!image) return GetLastError();
     helperDirectory_ = DirectoryOf(FinalPathOf(image.Get()));
     if (helperDirectory_.empty()) return ERROR_PATH_NOT_FOUND;
-    helperFolder_ = OpenHeld(helperDirectory_);
+    helperFolder_ = OpenHeld(helperDirectory_, kHeldFolderAccess);
     if (!helperFolder_) return GetLastError();
-    routerFolder_ = OpenHeld(helperDirectory_ + L"\\router");
+    routerFolder_ = OpenHeld(helperDirectory_ + L"\\router", kHeldFolderAccess);
     if (!routerFolder_) return OpenError();
-    core_ = OpenHeld(helperDirectory_ + L"\\router\\sing-box.exe");
+    core_ = OpenHeld(helperDirectory_ + L"\\router\\sing-box.exe", kHeldCoreAccess);
     if (!core_) return OpenError();
     return ERROR_SUCCESS;
 }
@@ -71,4 +76,13 @@ DWORD HeldInstallation::RefuseChangeableBy(HANDLE userRights) const {
         if (refusal != ERROR_SUCCESS) return refusal;
     }
     return ERROR_SUCCESS;
+}
+
+bool HeldInstallation::IsCoreImageOf(HANDLE process) const {
+    const WideString imagePath = ProcessImagePath(process);
+    if (imagePath.empty()) return false;
+    const UniqueHandleFile image(CreateFileW(imagePath.c_str(), FILE_READ_ATTRIBUTES,
+                                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                             OPEN_EXISTING, 0, nullptr));
+    return image && IsSameFile(image.Get(), core_.Get());
 }

@@ -12,7 +12,8 @@
 // a probe that fails answers no, except as noted.
 
 // True when the client has ended (or `client` cannot be waited on), or when anything
-// exists at `stopPath`.
+// exists at `stopPath`; also, without looking, when `stopPath` is not a local file
+// (IsLocalDrivePath).
 bool IsStopRequested(HANDLE client, const WideString& stopPath);
 
 // True when a TCP connection to 127.0.0.1 on the port in `apiOption` is made at once or

@@ -2,6 +2,11 @@
 
 #include <vector>
 
+// clang-format off
+#include "base/win32.h"
+#include <sddl.h>
+// clang-format on
+
 #include "base/process.h"
 
 namespace {
@@ -48,6 +53,33 @@ void MakeUserTheOwner(HANDLE copy, HANDLE original) {
     SetTokenInformation(copy, TokenOwner, &owner, sizeof(owner));
 }
 
+WideString SidText(PSID sid) {
+    UniqueLocalMemory text;
+    if (!ConvertSidToStringSidW(sid, reinterpret_cast<wchar_t**>(text.Put()))) return {};
+    return static_cast<const wchar_t*>(text.Get());
+}
+
+template <typename Value>
+bool ReadFixed(HANDLE token, TOKEN_INFORMATION_CLASS kind, Value& value) {
+    DWORD size = 0;
+    return GetTokenInformation(token, kind, &value, sizeof(value), &size) && size == sizeof(value);
+}
+
+// A system that keeps no restricting SIDs at all (Wine) answers the query with
+// ERROR_INVALID_FUNCTION: it has no restricted token either.
+bool ReadRestrictingSidCount(HANDLE token, DWORD& count) {
+    const std::vector<unsigned char> sids = TokenInformation(token, TokenRestrictedSids);
+    count = 0;
+    if (sids.empty()) return GetLastError() == ERROR_INVALID_FUNCTION;
+    count = reinterpret_cast<const TOKEN_GROUPS*>(sids.data())->GroupCount;
+    return true;
+}
+
+bool ReadOwnFacts(TokenFacts& facts) {
+    UniqueHandleNull own;
+    return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) && ReadTokenFacts(own.Get(), facts);
+}
+
 UniqueHandleNull AsImpersonationToken(HANDLE token) {
     UniqueHandleNull impersonation;
     DuplicateTokenEx(token, kImpersonationAccess, nullptr, SecurityImpersonation, TokenImpersonation,
@@ -56,6 +88,52 @@ UniqueHandleNull AsImpersonationToken(HANDLE token) {
 }
 
 }  // namespace
+
+bool ReadTokenFacts(HANDLE token, TokenFacts& facts) {
+    const std::vector<unsigned char> user = TokenInformation(token, TokenUser);
+    DWORD appContainer = 0;
+    if (user.empty() || !ReadRestrictingSidCount(token, facts.restrictingSids) ||
+        !ReadFixed(token, TokenIsAppContainer, appContainer) || !ReadFixed(token, TokenSessionId, facts.sessionId)) {
+        return false;
+    }
+    facts.user = SidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
+    facts.appContainer = appContainer != 0;
+    return !facts.user.empty();
+}
+
+bool IsOrdinaryInteractiveClient(const TokenFacts& client, DWORD hostSessionId) {
+    const bool service = client.user == L"S-1-5-18" || client.user == L"S-1-5-19" || client.user == L"S-1-5-20";
+    return !service && client.restrictingSids == 0 && !client.appContainer && client.sessionId == hostSessionId;
+}
+
+bool IsOrdinaryInteractiveClient(HANDLE clientToken) {
+    TokenFacts client, host;
+    return ReadTokenFacts(clientToken, client) && ReadOwnFacts(host) &&
+           IsOrdinaryInteractiveClient(client, host.sessionId);
+}
+
+bool IsOwnedBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return true;
+    const std::vector<unsigned char> user = TokenInformation(userRights, TokenUser);
+    const std::vector<unsigned char> groups = TokenInformation(userRights, TokenGroups);
+    if (user.empty() || groups.empty()) return true;
+    if (EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
+    const auto* held = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
+    for (DWORD i = 0; i < held->GroupCount; ++i) {
+        const DWORD attributes = held->Groups[i].Attributes;
+        const bool enabled = (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
+        if (enabled && EqualSid(owner, held->Groups[i].Sid)) return true;
+    }
+    return false;
+}
+
+UniqueHandleNull SameToken(HANDLE token) {
+    UniqueHandleNull same;
+    DuplicateHandle(GetCurrentProcess(), token, GetCurrentProcess(), same.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS);
+    return same;
+}
 
 UniqueHandleNull ClientImpersonationToken(HANDLE client) {
     UniqueHandleNull processToken;

@@ -1,6 +1,7 @@
 #include "launch/launcher.h"
 
 #include "base/command_line.h"
+#include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
@@ -8,10 +9,21 @@
 namespace {
 
 constexpr uint32_t kCreationTimeUnreadable = 1;
+constexpr uint32_t kPathNotLocal = ERROR_BAD_PATHNAME;
 
 }  // namespace
 
+bool MakeClientPathsAbsolute(OptionMap& options) {
+    for (const wchar_t* name : kClientPathOptions) {
+        const WideString full = FullPath(options.Get(name));
+        if (!IsLocalDrivePath(full)) return false;
+        options.Set(name, full);
+    }
+    return true;
+}
+
 uint32_t RunLauncher(OptionMap& options) {
+    if (!MakeClientPathsAbsolute(options)) return kPathNotLocal;
     const DWORD clientId = ParseUnsigned32(options.Get(L"--parent"));
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
     if (!client) return GetLastError();

@@ -67,10 +67,11 @@ bool CreateTestProcess(const std::wstring& program, std::wstring commandLine, ST
         const BOOL created =
             creation.token != nullptr
                 ? CreateProcessAsUserW(creation.token, program.c_str(), commandLine.data(), &processAttributes,
-                                       nullptr, creation.inheritHandles, creation.flags, nullptr, nullptr, &startup,
-                                       &info)
+                                       nullptr, creation.inheritHandles, creation.flags, nullptr,
+                                       creation.currentDirectory, &startup, &info)
                 : CreateProcessW(program.c_str(), commandLine.data(), &processAttributes, nullptr,
-                                 creation.inheritHandles, creation.flags, nullptr, nullptr, &startup, &info);
+                                 creation.inheritHandles, creation.flags, nullptr, creation.currentDirectory,
+                                 &startup, &info);
         if (created) return true;
         const DWORD error = GetLastError();
         if (error != ERROR_INTERNAL_ERROR || attempt == kAttempts) {

@@ -42,6 +42,8 @@ struct ProcessCreation {
     HANDLE token = nullptr;
     // The child process's access list, as SDDL, instead of the default one.
     const wchar_t* accessList = nullptr;
+    // The child's current folder instead of this process's.
+    const wchar_t* currentDirectory = nullptr;
 };
 
 // CreateProcessW, tried again while it fails with ERROR_INTERNAL_ERROR: now and then Wine

@@ -17,6 +17,7 @@
 #   core-missing               a router folder without sing-box.exe
 #   core-not-executable        router\sing-box.exe is not a program
 #   user-copy                  the helper and its core in a folder of the user's own
+#   read-only-of-the-user      the same, mode 0555: the user may only read it, but owns it
 #   links                      the user's folder: to-installation -> installed, to-user-copy -> user-copy
 set -eu
 folder=$1 helper=$2 core=$3 client=$4
@@ -49,6 +50,8 @@ chmod -R 0755 "$folder"
 chown root:root "$folder/router-of-the-user/router"
 chmod 0777 "$folder/core-writable-by-everyone/router/sing-box.exe"
 helper_with_core user-copy
+helper_with_core read-only-of-the-user
+chmod -R 0555 "$folder/read-only-of-the-user"
 mkdir -p "$folder/links"
 ln -s ../installed "$folder/links/to-installation"
 ln -s ../user-copy "$folder/links/to-user-copy"

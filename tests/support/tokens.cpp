@@ -26,11 +26,16 @@ UniqueHandleNull UnelevatedClientToken() {
     UniqueHandleNull own;
     if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, own.Put())) return {};
     unsigned char administrators[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof(administrators);
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &size)) return {};
-    SID_AND_ATTRIBUTES denyOnly{administrators, 0};
+    unsigned char users[SECURITY_MAX_SID_SIZE];
+    DWORD administratorsSize = sizeof(administrators);
+    DWORD usersSize = sizeof(users);
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators, &administratorsSize) ||
+        !CreateWellKnownSid(WinBuiltinUsersSid, nullptr, users, &usersSize)) {
+        return {};
+    }
+    SID_AND_ATTRIBUTES denyOnly[] = {{administrators, 0}, {users, 0}};
     UniqueHandleNull restricted;
-    CreateRestrictedToken(own.Get(), 0, 1, &denyOnly, 0, nullptr, 0, nullptr, restricted.Put());
+    CreateRestrictedToken(own.Get(), 0, 2, denyOnly, 0, nullptr, 0, nullptr, restricted.Put());
     return restricted;
 }
 
@@ -64,6 +69,12 @@ bool AdministratorsOnlyDeny(const std::string& rights) {
     if (found == std::string::npos) return false;
     const unsigned long attributes = std::stoul(rights.substr(found + administrators.size()));
     return (attributes & SE_GROUP_USE_FOR_DENY_ONLY) != 0 && (attributes & SE_GROUP_ENABLED) == 0;
+}
+
+std::string WithOnlyTraversePrivilege(const std::string& rights) {
+    LUID traverse{};
+    LookupPrivilegeValueW(nullptr, SE_CHANGE_NOTIFY_NAME, &traverse);
+    return rights.substr(0, rights.find("; privileges")) + "; privileges " + std::to_string(traverse.LowPart);
 }
 
 std::string ProcessTokenRights(HANDLE process) {

@@ -11,7 +11,8 @@ namespace testing_support {
 
 // A primary token for a client that is not this process's twin: this process's own token with
 // the Administrators group for deny only, as Windows gives an administrator's unelevated
-// programs. Its privileges stay.
+// programs, and the Users group for deny only too, so that even cut down to an unelevated
+// program's rights it differs from this process's token cut down. Its privileges stay.
 UniqueHandleNull UnelevatedClientToken();
 
 // Whose rights a token carries, as one comparable text: its user, then every group with its
@@ -20,6 +21,9 @@ std::string TokenRights(HANDLE token);
 
 // True when rights of TokenRights' form hold the Administrators group for deny only.
 bool AdministratorsOnlyDeny(const std::string& rights);
+
+// Rights of TokenRights' form with every privilege taken away but the one to traverse folders.
+std::string WithOnlyTraversePrivilege(const std::string& rights);
 
 // The rights of a process's own token; empty when it cannot be opened.
 std::string ProcessTokenRights(HANDLE process);

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "base/command_line.h"
+#include "base/local_path.h"
 #include "base/process.h"
 #include "base/system_info.h"
 #include "base/win32.h"
@@ -43,6 +44,29 @@ TEST(DirectoryOf, CutsAtTheLastSeparatorOfEitherKind) {
     EXPECT_EQ(DirectoryOf(L"C:/apps/helper.exe"), L"C:/apps");
     EXPECT_EQ(DirectoryOf(L"helper.exe"), L"helper.exe");
     EXPECT_EQ(DirectoryOf(L""), L"");
+}
+
+TEST(IsLocalDrivePath, OnlyFullPathsOnADriveNamingFiles) {
+    for (const wchar_t* local : {L"C:\\x", L"c:\\Users\\a b\\AppData\\Local\\Temp\\state", L"C:/run/state",
+                                 L"\\\\?\\C:\\run\\state", L"C:\\run\\nullish.txt", L"C:\\run\\COM10",
+                                 L"C:\\run\\con-fig.json", L"C:\\\"quoted\" name\\..\\core config.txt"}) {
+        EXPECT_TRUE(IsLocalDrivePath(local)) << ToUtf8(local);
+    }
+    const wchar_t* const notLocal[] = {
+        // Servers, in every spelling that reaches one.
+        L"\\\\server\\share\\state", L"//server/share/state", L"\\\\?\\UNC\\server\\share\\state",
+        L"\\\\?\\GLOBALROOT\\Device\\Mup\\server\\share\\state", L"\\??\\UNC\\server\\share\\state",
+        // Pipes and devices.
+        L"\\\\.\\pipe\\state", L"\\\\?\\pipe\\state", L"\\\\.\\C:\\run\\state", L"\\??\\C:\\run\\state",
+        L"C:\\run\\NUL", L"C:\\run\\nul.txt", L"C:\\run\\Com1", L"C:\\run\\lpt9.log", L"C:\\run\\COM0", L"C:\\run\\COM\u00B9",
+        L"C:\\run\\aux  .json", L"C:\\CONOUT$\\state",
+        // Relative to a current folder, or to a drive's.
+        L"state", L".\\state", L"..\\state", L"\\run\\state", L"C:state", L"C:", L"C:\\", L"\\\\?\\C:\\",
+        // A stream, a verbatim path with "/" (no separator there), an empty path.
+        L"C:\\run\\state:hidden", L"C:\\run\\state::$DATA", L"\\\\?\\C:/run/state", L"",
+    };
+    for (const wchar_t* path : notLocal) EXPECT_FALSE(IsLocalDrivePath(path)) << ToUtf8(path);
+    EXPECT_FALSE(IsLocalDrivePath(std::wstring(L"C:\\run\\state\0.txt", 17)));
 }
 
 TEST(GetExecutablePath, NamesTheRunningProgram) {

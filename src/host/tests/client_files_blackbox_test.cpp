@@ -4,16 +4,16 @@
 // link is in the way the record and the done marker arrive.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <algorithm>
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
 #include "support/file_watch.h"
 #include "support/host_connection.h"
+#include "support/pipe_server.h"
 #include "support/tokens.h"
 #include "support/unix_side.h"
 
@@ -158,16 +158,29 @@ std::set<std::string> RightsOfTheHostsRecordWrites(const HostConnection& connect
     return seen;
 }
 
-TEST(HostClientFiles, WorkOnThemRunsWithTheClientsTokenOnceTheClientIsVerified) {
+TEST(HostClientFiles, WorkOnThemRunsWithTheClientsUnelevatedTokenOnceTheClientIsVerified) {
     const std::string ownRights = ProcessTokenRights(GetCurrentProcess());
     {
-        SCOPED_TRACE("a verified client");
+        SCOPED_TRACE("a verified client: its token, without a privilege but the one to traverse folders");
         HostConnection connection;
         const ClientWithATokenOfItsOwn client(connection, "");
         const std::string clientRights = ProcessTokenRights(client.process->Handle());
         ASSERT_NE(clientRights, ownRights);
+        ASSERT_NE(WithOnlyTraversePrivilege(clientRights), clientRights);
         connection.WriteCoreScript("exit 0\n");
-        EXPECT_EQ(RightsOfTheHostsRecordWrites(connection), std::set<std::string>{clientRights});
+        EXPECT_EQ(RightsOfTheHostsRecordWrites(connection),
+                  std::set<std::string>{WithOnlyTraversePrivilege(clientRights)});
+    }
+    {
+        SCOPED_TRACE("a verified client with a full administrator's token: never taken as it is");
+        HostConnection connection;
+        ASSERT_FALSE(AdministratorsOnlyDeny(ownRights));
+        connection.WriteCoreScript("exit 0\n");
+        const std::set<std::string> seen = RightsOfTheHostsRecordWrites(connection);
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_TRUE(AdministratorsOnlyDeny(*seen.begin())) << *seen.begin();
+        EXPECT_EQ(*seen.begin(), WithOnlyTraversePrivilege(*seen.begin())) << "a privilege stayed";
+        EXPECT_EQ(seen.begin()->substr(0, seen.begin()->find(';')), ownRights.substr(0, ownRights.find(';')));
     }
     {
         SCOPED_TRACE("a client whose creation time does not match: its token is not to be trusted");
@@ -195,54 +208,35 @@ TEST(HostClientFiles, WorkOnThemRunsWithTheClientsTokenOnceTheClientIsVerified) 
     }
 }
 
-// Serves a named pipe, one client after another, and counts what they write into it.
-class PipeServer {
-public:
-    explicit PipeServer(std::wstring name) : name_(std::move(name)), thread_([this] { Serve(); }) {}
-    ~PipeServer() {
-        stop_ = true;
-        // Wakes the server from its wait for a client.
-        const UniqueHandleFile wake(CreateFileW(name_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-        thread_.join();
-    }
-    int Connections() const { return connections_; }
-    size_t BytesReceived() const { return bytes_; }
-
-private:
-    void Serve() {
-        while (!stop_) {
-            const UniqueHandleFile pipe(CreateNamedPipeW(name_.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE,
-                                                         PIPE_UNLIMITED_INSTANCES, 0, 4096, 0, nullptr));
-            if (!pipe || !ConnectNamedPipe(pipe.Get(), nullptr) || stop_) return;
-            ++connections_;
-            char buffer[4096];
-            DWORD read = 0;
-            while (ReadFile(pipe.Get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) bytes_ += read;
+// Paths that reach a server, a pipe or a device, or that would be read against the host's own
+// folder, are refused from their text: the host starts nothing, writes nothing and opens none of
+// them (a pipe served there sees no one).
+TEST(HostClientFiles, PathsThatAreNoLocalFilesAreRefusedUnopened) {
+    const std::wstring pipe = L"\\\\.\\pipe\\keldrix-client-path-" + std::to_wstring(GetCurrentProcessId());
+    const std::wstring relative = L"keldrix relative " + std::to_wstring(GetCurrentProcessId());
+    const std::wstring forms[] = {pipe, L"\\\\127.0.0.1\\share\\state", L"\\\\?\\UNC\\127.0.0.1\\share\\state",
+                                  relative};
+    for (const std::wstring option : {L"--state", L"--done", L"--stop", L"--config"}) {
+        for (const std::wstring& form : forms) {
+            SCOPED_TRACE(ToUtf8(option + L" " + form));
+            HostConnection connection;
+            connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord) + "exit 0\n");
+            std::vector<std::wstring> arguments = connection.HostArguments();
+            *(std::find(arguments.begin(), arguments.end(), option) + 1) = form;
+            int connections = 0;
+            {
+                const PipeServer server(pipe);
+                const PipeServer temporary(pipe + L".tmp");
+                EXPECT_EQ(RunHelper(arguments, kHostEndMilliseconds).exitCode, 1u);
+                connections = server.Connections() + temporary.Connections();
+            }
+            EXPECT_EQ(connections, 0);
+            EXPECT_FALSE(PathExists(connection.state));
+            EXPECT_FALSE(PathExists(connection.done));
+            EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core was started";
+            EXPECT_FALSE(PathExists(relative)) << "written in the host's own folder";
         }
     }
-
-    std::wstring name_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> connections_{0};
-    std::atomic<size_t> bytes_{0};
-    std::thread thread_;
-};
-
-TEST(HostClientFiles, APipeNamedAsTheStateFileGetsNothingAndTheHostGoesOn) {
-    HostConnection connection;
-    connection.state = L"\\\\.\\pipe\\keldrix-state-" + std::to_wstring(GetCurrentProcessId());
-    connection.WriteCoreScript("exit 3\n");
-    int connections = 0;
-    size_t bytes = 0;
-    {
-        const PipeServer server(connection.state + L".tmp");
-        EXPECT_EQ(RunHelper(connection.HostArguments(), kHostEndMilliseconds).exitCode, 0u);
-        connections = server.Connections();
-        bytes = server.BytesReceived();
-    }
-    EXPECT_GT(connections, 0) << "the host never opened the pipe";
-    EXPECT_EQ(bytes, 0u);
-    EXPECT_EQ(ReadFileBytes(connection.done), "done");
 }
 
 }  // namespace

@@ -126,6 +126,8 @@ TEST(HostCoreStart, OnlyAnInstallationTheUserCannotChangeRunsItsCore) {
         {L"router-of-the-user", "ACCESS_DENIED", 5},
         {L"core-writable-by-everyone", "ACCESS_DENIED", 5},
         {L"links\\to-user-copy", "ACCESS_DENIED", 5},
+        // Its owner may give itself the right to change it at any time.
+        {L"read-only-of-the-user", "ACCESS_DENIED", 5},
         {L"router-missing", "FILE_MISSING", 2},
         {L"core-missing", "FILE_MISSING", 2},
     };

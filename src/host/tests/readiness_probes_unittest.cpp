@@ -11,6 +11,7 @@
 #include "host/readiness_probes.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"
+#include "support/pipe_server.h"
 #include "support/temp_directory.h"
 
 // clang-format off
@@ -37,6 +38,19 @@ TEST(IsStopRequested, AnythingAtTheMarkerPathIsAStop) {
     WriteFileBytes(directory / L"hidden", "x");
     SetFileAttributesW((directory / L"hidden").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY);
     EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), directory / L"hidden"));
+}
+
+// A stop path that is no local file is never looked at: a pipe served there sees no one.
+TEST(IsStopRequested, PathThatIsNoLocalFileIsAStopUnopened) {
+    const std::wstring pipe = L"\\\\.\\pipe\\keldrix-stop-" + std::to_wstring(GetCurrentProcessId());
+    int connections = 0;
+    {
+        const PipeServer server(pipe);
+        EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), pipe));
+        EXPECT_TRUE(IsStopRequested(GetCurrentProcess(), L"stop"));
+        connections = server.Connections();
+    }
+    EXPECT_EQ(connections, 0);
 }
 
 TEST(IsStopRequested, EndedOrUnwaitableClientIsAStop) {

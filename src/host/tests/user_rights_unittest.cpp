@@ -44,4 +44,37 @@ TEST(ClientPathToken, WorkRunsWithItAndNotAtAllWhereTheThreadCannotTakeIt) {
     EXPECT_FALSE(impersonatedAfterwards) << "the thread kept the user's token after the write";
 }
 
+// Under Wine every token is an interactive user's, unrestricted, outside any AppContainer: the
+// facts are read from real tokens, and the decision is shown on facts as Windows would give them.
+TEST(ClientToken, OnlyAnOrdinaryInteractiveUsersProgramIsAClient) {
+    UniqueHandleNull own;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()));
+    const UniqueHandleNull reduced = UnelevatedCopyOfOwnToken();
+    ASSERT_TRUE(reduced);
+    DWORD session = 0;
+    ASSERT_TRUE(ProcessIdToSessionId(GetCurrentProcessId(), &session));
+    TokenFacts user;
+    for (const HANDLE token : {own.Get(), reduced.Get()}) {
+        ASSERT_TRUE(ReadTokenFacts(token, user));
+        EXPECT_TRUE(user.user.starts_with(L"S-1-5-21-")) << ToUtf8(user.user);
+        EXPECT_EQ(user.restrictingSids, 0u);
+        EXPECT_FALSE(user.appContainer);
+        EXPECT_EQ(user.sessionId, session);
+        EXPECT_TRUE(IsOrdinaryInteractiveClient(user, session));
+        EXPECT_TRUE(IsOrdinaryInteractiveClient(token));
+    }
+    for (const wchar_t* service : {L"S-1-5-18", L"S-1-5-19", L"S-1-5-20"}) {
+        TokenFacts facts = user;
+        facts.user = service;
+        EXPECT_FALSE(IsOrdinaryInteractiveClient(facts, session)) << ToUtf8(service);
+    }
+    TokenFacts restricted = user;
+    restricted.restrictingSids = 1;
+    EXPECT_FALSE(IsOrdinaryInteractiveClient(restricted, session));
+    TokenFacts sandboxed = user;
+    sandboxed.appContainer = true;
+    EXPECT_FALSE(IsOrdinaryInteractiveClient(sandboxed, session));
+    EXPECT_FALSE(IsOrdinaryInteractiveClient(user, session + 1)) << "another session's program";
+}
+
 }  // namespace

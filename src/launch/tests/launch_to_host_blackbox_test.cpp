@@ -1,6 +1,8 @@
 // "--launch" through to the host it starts: what the host really receives.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "base/text.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
@@ -77,6 +79,28 @@ TEST_F(LaunchToHost, HostReceivesEveryOptionSortedAndQuotedWithTheMeasuredCreati
     EXPECT_EQ(HostArgumentsOf(connection_), expected);
 
     // The host accepted the measured creation time and started the core with the config intact.
+    EXPECT_EQ(ReadFileBytes(connection_.state), host_testing::kWaitInterfaceRecord);
+    const auto record = connection_.CoreRecord();
+    ASSERT_GE(record.size(), 4u);
+    EXPECT_EQ(record[3].second, ToUtf8(connection_.config));
+}
+
+// Relative paths are the client's: the launcher, started in the client's folder, hands the host
+// full paths into it, and the records and the core's configuration are found there.
+TEST_F(LaunchToHost, RelativePathsNameFilesInTheClientsFolder) {
+    const std::vector<std::wstring> arguments = {
+        L"--launch", L"--config",    L"core config.txt", L"--parent", std::to_wstring(connection_.clientId),
+        L"--api",    connection_.api, L"--interface",     connection_.interfaceName,
+        L"--state",  L"state",        L"--stop",          L"stop",
+        L"--done",   L".\\done"};
+    ChildProcess launcher(HelperPath(), arguments, {.currentDirectory = connection_.directory.Path().c_str()});
+    ASSERT_EQ(launcher.Wait(15000), 0u);
+    ASSERT_TRUE(WaitUntil([&] { return !connection_.CoreRecord().empty(); }, 15000));
+
+    const std::vector<std::wstring> received = HostArgumentsOf(connection_);
+    for (const std::wstring* path : {&connection_.config, &connection_.done, &connection_.stop}) {
+        EXPECT_NE(std::find(received.begin(), received.end(), *path), received.end()) << ToUtf8(*path);
+    }
     EXPECT_EQ(ReadFileBytes(connection_.state), host_testing::kWaitInterfaceRecord);
     const auto record = connection_.CoreRecord();
     ASSERT_GE(record.size(), 4u);
