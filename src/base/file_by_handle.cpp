@@ -17,7 +17,27 @@ WideString WithoutLongPathPrefix(const WideString& path) {
     return path;
 }
 
-WideString FullPath(const WideString& path) {
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+UniqueHandleFile OpenItself(const WideString& path, DWORD access) {
+    return UniqueHandleFile(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
+                                        nullptr));
+}
+
+std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
+    if (!file || !IsDiskFile(file.Get())) return std::nullopt;
+    return IdentityOf(file.Get());
+}
+
+bool SameName(const WideString& left, const WideString& right) {
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
+WideString FullPathName(const WideString& path) {
     const DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
     if (needed == 0) return {};
     std::vector<wchar_t> buffer(needed);
@@ -25,7 +45,6 @@ WideString FullPath(const WideString& path) {
     return length == 0 || length >= needed ? WideString() : WideString(buffer.data(), length);
 }
 
-// Where the folder of `path` really is, after every junction or link on the way.
 WideString FinalFolderPath(const WideString& fullPath) {
     WideString folder = DirectoryOf(fullPath);
     if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
@@ -38,12 +57,21 @@ WideString FinalFolderPath(const WideString& fullPath) {
     return final;
 }
 
-bool SameName(const WideString& left, const WideString& right) {
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) return std::nullopt;
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
 
-}  // namespace
+std::optional<FileIdentity> IdentityAt(const WideString& path) {
+    return DiskFileIdentity(OpenItself(path, FILE_READ_ATTRIBUTES));
+}
+
+bool DeleteIfStill(const WideString& path, const FileIdentity& identity) {
+    const UniqueHandleFile file = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES);
+    return DiskFileIdentity(file) == identity && DeleteThroughHandle(file.Get());
+}
 
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
@@ -63,7 +91,7 @@ bool IsPlainFileNamed(HANDLE file, const WideString& path) {
     if (!GetFileInformationByHandle(file, &information)) return false;
     if ((information.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0) return false;
     if (information.nNumberOfLinks != 1) return false;
-    const WideString fullPath = FullPath(path);
+    const WideString fullPath = FullPathName(path);
     const WideString folder = FinalFolderPath(fullPath);
     const WideString name = fullPath.substr(fullPath.find_last_of(L"\\/") + 1);
     return !folder.empty() && !name.empty() && SameName(FinalPathOf(file), folder + L"\\" + name);
