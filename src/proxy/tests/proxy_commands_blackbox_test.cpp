@@ -147,13 +147,9 @@ TEST_F(ProxyCommands, RestoreGivenASnapshotIdActsOnlyOnThatFile) {
     auto restoreOnly = [&](const std::wstring& id) {
         return Run({L"--proxy-restore", L"--state", state_, L"--snapshot-id", id});
     };
-    const FileIdentity others[] = {{identity.volumeSerial, identity.fileIndex ^ 1},
-                                   {identity.volumeSerial ^ 1, identity.fileIndex}};
-    for (const FileIdentity& other : others) {
-        const ProcessResult result = restoreOnly(FormatSnapshotId(other));
-        EXPECT_EQ(result.exitCode, 0u);
-        EXPECT_EQ(result.output, "");
-    }
+    const ProcessResult another = restoreOnly(FormatSnapshotId({identity.volumeSerial, identity.fileIndex ^ 1}));
+    EXPECT_EQ(another.exitCode, 0u);
+    EXPECT_EQ(another.output, "");
     const ProcessResult malformed = restoreOnly(L"not a snapshot id");
     EXPECT_EQ(malformed.exitCode, 2u);
     EXPECT_EQ(malformed.output, "");
