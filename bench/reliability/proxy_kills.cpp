@@ -1,6 +1,8 @@
-// Proxy enables and restores killed at random moments, each followed by a restore, through
-// the WinINet stand-in. Whatever moment a kill hits, the restore after it must leave the
-// user's own settings in force (all four options exactly) and no proxy state file.
+// Proxy enables and restores killed at random moments, through the WinINet stand-in, on two
+// proxy state files (two clients), each run naming its file in a spelling of its own; half the
+// cycles switch the other client's proxy on before or after the kills. Whatever moment a kill
+// hits, the restores of both files after it, in either order, must leave the user's own
+// settings in force (all four options exactly), no proxy state file and no logon restore.
 #include <algorithm>
 #include <map>
 #include <memory>
@@ -8,6 +10,8 @@
 #include "campaigns.h"
 #include "support/helper_process.h"
 #include "support/proxy/background_helper.h"
+#include "support/proxy/logon_restores.h"
+#include "support/proxy/path_spellings.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/temp_directory.h"
 #include "user_settings.h"
@@ -25,6 +29,8 @@ constexpr size_t kCyclesPerCalibration = 40;
 constexpr const char* kCallsOfAnEnable[] = {"query#1", "set", "notify-95", "notify-39", "notify-37", "query#2"};
 
 enum class Plan { KillEnable, KillEnableInHungCall, KillRestore, KillEnableThenRestore };
+// When the other client's proxy is switched on, if at all.
+enum class Overlap { None, Before, After };
 
 // Two cycles in five kill an enable at a random moment, three in twenty inside a hung call,
 // three in ten kill a restore, three in twenty kill both.
@@ -55,10 +61,20 @@ public:
     }
 
 private:
-    std::vector<std::wstring> EnableArguments() {
-        return {L"--proxy-enable", L"--state", state_, L"--port", std::to_wstring(campaign_.Uniform(1024, 65535))};
+    // One of the ways of writing one of the two files.
+    std::wstring Spelling(const std::wstring& state) {
+        const std::vector<std::wstring> spellings = SpellingsOf(state);
+        return spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
     }
-    std::vector<std::wstring> RestoreArguments() const { return {L"--proxy-restore", L"--state", state_}; }
+    std::vector<std::wstring> EnableArguments(const std::wstring& state) {
+        const std::wstring spelling = Spelling(state);
+        return {L"--proxy-enable", L"--state", spelling, L"--port", std::to_wstring(campaign_.Uniform(1024, 65535))};
+    }
+    std::vector<std::wstring> RestoreArguments(const std::wstring& state) {
+        return {L"--proxy-restore", L"--state", Spelling(state)};
+    }
+    std::vector<std::wstring> EnableArguments() { return EnableArguments(state_); }
+    std::vector<std::wstring> RestoreArguments() { return RestoreArguments(state_); }
 
     // Kills land from the start of a run to its usual end: the median length of an enable and
     // of a restore, from start to exit, on this machine now.
@@ -97,11 +113,15 @@ private:
         standIn_.ClearControls();
         standIn_.SetSettings(user);
         DeleteFileW(state_.c_str());
+        DeleteFileW(otherState_.c_str());
+        RemoveRegisteredLogonRestores();
+        const Overlap overlap = static_cast<Overlap>(campaign_.Uniform(0, 3) % 3);
+        if (overlap == Overlap::Before && !EnableFully(cycle, otherState_)) return;
         switch (ChoosePlan(campaign_)) {
             case Plan::KillEnable: KillAtRandom(EnableArguments(), enableWindow_, user, "enable"); break;
             case Plan::KillEnableInHungCall: KillInHungCall(cycle); break;
             case Plan::KillRestore:
-                if (!EnableFully(cycle)) return;
+                if (!EnableFully(cycle, state_)) return;
                 KillAtRandom(RestoreArguments(), restoreWindow_, user, "restore");
                 break;
             case Plan::KillEnableThenRestore:
@@ -109,13 +129,18 @@ private:
                 KillAtRandom(RestoreArguments(), restoreWindow_, user, "restore");
                 break;
         }
-        CheckRestoreAfterKill(cycle, user);
+        if (overlap == Overlap::After && !EnableFully(cycle, otherState_)) return;
+        ++overlaps_[overlap];
+        CheckRestoresAfterKill(cycle, user);
     }
 
-    bool EnableFully(size_t cycle) {
-        BackgroundHelper enable(EnableArguments());
-        if (enable.Wait(kRunLimitMilliseconds) == 0) return true;
-        campaign_.Note(cycle, "the enable before the killed restore failed: " + enable.Output());
+    // An enable that runs to its end. With the other client's proxy in force it may report
+    // that proxy, not its own, and exit with 1: what counts is that it saved a snapshot.
+    bool EnableFully(size_t cycle, const std::wstring& state) {
+        BackgroundHelper enable(EnableArguments(state));
+        const DWORD exitCode = enable.Wait(kRunLimitMilliseconds);
+        if ((exitCode == 0 || exitCode == 1) && PathExists(state)) return true;
+        campaign_.Note(cycle, "a whole enable failed: " + enable.Output());
         ++unrunnable_;
         return false;
     }
@@ -149,17 +174,25 @@ private:
         return (standIn_.Settings() == user ? "settings the user's" : "settings the helper's") + snapshot;
     }
 
-    void CheckRestoreAfterKill(size_t cycle, const StandInSettings& user) {
-        const ProcessResult restore = RunHelper(RestoreArguments(), kRunLimitMilliseconds);
-        const StandInSettings after = standIn_.Settings();
-        if (restore.exitCode != 0) {
-            ++failedRestores_;
-            campaign_.Note(cycle,
-                           "the restore exited with " + std::to_string(restore.exitCode) + ": " + restore.output);
+    // Both clients put the proxy back, in a random order.
+    void CheckRestoresAfterKill(size_t cycle, const StandInSettings& user) {
+        const bool otherFirst = campaign_.Chance(0.5);
+        for (const std::wstring* state : {otherFirst ? &otherState_ : &state_, otherFirst ? &state_ : &otherState_}) {
+            const ProcessResult restore = RunHelper(RestoreArguments(*state), kRunLimitMilliseconds);
+            if (restore.exitCode != 0) {
+                ++failedRestores_;
+                campaign_.Note(cycle,
+                               "a restore exited with " + std::to_string(restore.exitCode) + ": " + restore.output);
+            }
         }
-        if (PathExists(state_)) {
+        const StandInSettings after = standIn_.Settings();
+        if (PathExists(state_) || PathExists(otherState_)) {
             ++leftSnapshots_;
-            campaign_.Note(cycle, "the proxy state file is still there after the restore");
+            campaign_.Note(cycle, "a proxy state file is still there after the restores");
+        }
+        if (!RegisteredLogonRestores().empty()) {
+            ++leftLogonRestores_;
+            campaign_.Note(cycle, "a logon restore is still registered after the restores");
         }
         if (after != user) {
             ++lostSettings_;
@@ -168,13 +201,17 @@ private:
     }
 
     void Report(size_t cycles) {
-        campaign_.Row("cycles, each a kill then a restore", std::to_string(cycles));
+        campaign_.Row("cycles, each a kill then a restore of both files", std::to_string(cycles));
+        campaign_.Row("  the other client's proxy switched on before / after / never",
+                      std::to_string(overlaps_[Overlap::Before]) + " / " + std::to_string(overlaps_[Overlap::After]) +
+                          " / " + std::to_string(overlaps_[Overlap::None]));
         campaign_.Row("  kill windows: enable " + Range(enableWindows_) + " ms, restore " +
                           Range(restoreWindows_) + " ms",
                       "");
         for (const auto& [where, count] : landings_) campaign_.Row("  killed " + where, std::to_string(count));
-        campaign_.ZeroRow("user settings lost or changed after the restore", lostSettings_);
-        campaign_.ZeroRow("proxy state files left after the restore", leftSnapshots_);
+        campaign_.ZeroRow("user settings lost or changed after the restores", lostSettings_);
+        campaign_.ZeroRow("proxy state files left after the restores", leftSnapshots_);
+        campaign_.ZeroRow("logon restores left registered after the restores", leftLogonRestores_);
         campaign_.ZeroRow("restores that failed", failedRestores_);
         campaign_.ZeroRow("cycles that could not run", unrunnable_);
     }
@@ -183,11 +220,13 @@ private:
     StandInWinInet standIn_;
     TemporaryDirectory directory_;
     std::wstring state_ = directory_ / L"proxy state";
+    std::wstring otherState_ = directory_ / L"another client's proxy state";
     DWORD enableWindow_ = 0;
     DWORD restoreWindow_ = 0;
     std::vector<DWORD> enableWindows_, restoreWindows_;
     std::map<std::string, uint64_t> landings_;
-    uint64_t lostSettings_ = 0, leftSnapshots_ = 0, failedRestores_ = 0, unrunnable_ = 0;
+    std::map<Overlap, uint64_t> overlaps_;
+    uint64_t lostSettings_ = 0, leftSnapshots_ = 0, leftLogonRestores_ = 0, failedRestores_ = 0, unrunnable_ = 0;
 };
 
 }  // namespace

@@ -18,7 +18,26 @@ WideString WithoutLongPathPrefix(const WideString& path) {
     return path;
 }
 
-// Where the folder of `path` really is, after every junction or link on the way.
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+UniqueHandleFile OpenItself(const WideString& path, DWORD access) {
+    return UniqueHandleFile(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
+                                        nullptr));
+}
+
+std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
+    if (!file || !IsDiskFile(file.Get())) return std::nullopt;
+    return IdentityOf(file.Get());
+}
+
+bool SameName(const WideString& left, const WideString& right) {
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+}
+
+}  // namespace
+
 WideString FinalFolderPath(const WideString& fullPath) {
     WideString folder = DirectoryOf(fullPath);
     if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
@@ -31,12 +50,21 @@ WideString FinalFolderPath(const WideString& fullPath) {
     return final;
 }
 
-bool SameName(const WideString& left, const WideString& right) {
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
+std::optional<FileIdentity> IdentityOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(file, &information)) return std::nullopt;
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (static_cast<uint64_t>(information.nFileIndexHigh) << 32) | information.nFileIndexLow};
 }
 
-}  // namespace
+std::optional<FileIdentity> IdentityAt(const WideString& path) {
+    return DiskFileIdentity(OpenItself(path, FILE_READ_ATTRIBUTES));
+}
+
+bool DeleteIfStill(const WideString& path, const FileIdentity& identity) {
+    const UniqueHandleFile file = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES);
+    return DiskFileIdentity(file) == identity && DeleteThroughHandle(file.Get());
+}
 
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }
 
@@ -63,13 +91,8 @@ bool IsPlainFileNamed(HANDLE file, const WideString& path) {
 }
 
 bool IsSameFile(HANDLE left, HANDLE right) {
-    BY_HANDLE_FILE_INFORMATION leftInformation{}, rightInformation{};
-    if (!GetFileInformationByHandle(left, &leftInformation) || !GetFileInformationByHandle(right, &rightInformation)) {
-        return false;
-    }
-    return leftInformation.dwVolumeSerialNumber == rightInformation.dwVolumeSerialNumber &&
-           leftInformation.nFileIndexHigh == rightInformation.nFileIndexHigh &&
-           leftInformation.nFileIndexLow == rightInformation.nFileIndexLow;
+    const std::optional<FileIdentity> leftIdentity = IdentityOf(left);
+    return leftIdentity && leftIdentity == IdentityOf(right);
 }
 
 bool DeleteThroughHandle(HANDLE file) {

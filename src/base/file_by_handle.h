@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <optional>
+
 #include "base/text.h"
 #include "base/win32.h"
 
@@ -33,3 +36,25 @@ bool DeleteThroughHandle(HANDLE file);
 // Moves the file the handle holds to `target`, replacing what is there; a link at `target`
 // is replaced, not followed. Needs DELETE access. False with the system's error otherwise.
 bool MoveThroughHandle(HANDLE file, const WideString& target);
+
+// The final path of the folder that a full path names its last part in, after every junction or
+// link on the way, without a trailing "\"; empty when the folder cannot be opened.
+WideString FinalFolderPath(const WideString& fullPath);
+
+// What tells one file from every other on the machine while it exists: the volume's serial
+// number and the file's index on it. A file written anew at the same name is another file.
+struct FileIdentity {
+    uint32_t volumeSerial = 0;
+    uint64_t fileIndex = 0;
+
+    bool operator==(const FileIdentity&) const = default;
+};
+
+std::optional<FileIdentity> IdentityOf(HANDLE file);
+
+// The identity of the file on disk at `path` itself (a link there is not followed); none when
+// nothing, or no file on disk, is there.
+std::optional<FileIdentity> IdentityAt(const WideString& path);
+
+// Deletes what is at `path` only if it is still the file of that identity.
+bool DeleteIfStill(const WideString& path, const FileIdentity& identity);

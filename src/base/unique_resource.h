@@ -51,6 +51,10 @@ using UniqueHandleNull = UniqueResource<HANDLE, CloseKernelHandle, NullHandleVal
 // File handles from CreateFileW: INVALID_HANDLE_VALUE means none.
 using UniqueHandleFile = UniqueResource<HANDLE, CloseKernelHandle, InvalidHandleValue>;
 
+inline void CloseFindHandle(HANDLE search) { FindClose(search); }
+// Directory searches from FindFirstFileW: INVALID_HANDLE_VALUE means none.
+using UniqueFindHandle = UniqueResource<HANDLE, CloseFindHandle, InvalidHandleValue>;
+
 inline void FreeLocalMemory(HLOCAL memory) { LocalFree(memory); }
 // Memory that the system allocated for the caller with LocalAlloc (security descriptors, say).
 using UniqueLocalMemory = UniqueResource<HLOCAL, FreeLocalMemory, NullHandleValue>;

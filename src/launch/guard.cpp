@@ -1,6 +1,9 @@
 #include "launch/guard.h"
 
+#include <optional>
+
 #include "base/command_line.h"
+#include "base/file_by_handle.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_commands.h"
@@ -11,6 +14,25 @@ constexpr uint32_t kCoreNotOpened = 1;
 // How long a guard that may not end the core waits for the host to end it. The host, which
 // watches the client too, ends the core's job within one supervision cycle of 100 ms.
 constexpr DWORD kHostEndsCoreMilliseconds = 5000;
+// A restore that did not get the proxy mutexes within their 15 s is tried again for this long:
+// another helper's change of the settings may take that long, but not for ever.
+constexpr ULONGLONG kRestoreRetryMilliseconds = 60000;
+constexpr DWORD kRestorePauseMilliseconds = 100;
+
+// What this guard cleans up is what was there when it started: a later connection's snapshot
+// or configuration at the same paths is another file, and not this guard's to touch.
+struct GuardedFiles {
+    std::optional<FileIdentity> snapshot;
+    std::optional<FileIdentity> config;
+};
+
+GuardedFiles IdentifyGuardedFiles(const OptionMap& options) {
+    GuardedFiles files;
+    const WideString& snapshotPath = options.Get(L"--state");
+    if (!snapshotPath.empty()) files.snapshot = IdentityAt(snapshotPath);
+    files.config = IdentityAt(options.Get(L"--config"));
+    return files;
+}
 
 // The core runs elevated, and an elevated process lets an unelevated one only wait for it and
 // query it: then the guard watches it without the right to end it.
@@ -37,18 +59,25 @@ void EndCore(const WatchedCore& core) {
     }
 }
 
-// Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
-void CleanUp(const OptionMap& options) {
-    const WideString& snapshotPath = options.Get(L"--state");
-    if (!snapshotPath.empty()) {
-        const WideString& expectedProxy = options.Get(L"--expected-proxy");
+void RestoreGuardedSnapshot(const OptionMap& options, const FileIdentity& snapshot) {
+    const ULONGLONG deadline = GetTickCount64() + kRestoreRetryMilliseconds;
+    for (;;) {
         try {
-            RestoreProxyFromState(snapshotPath, expectedProxy);
+            RestoreProxyFromState(options.Get(L"--state"), options.Get(L"--expected-proxy"), snapshot);
+            return;
+        } catch (Win32Error code) {
+            if (code != ERROR_TIMEOUT || GetTickCount64() >= deadline) return;
         } catch (...) {
-            // Nobody is left to tell; the configuration is deleted all the same.
+            return;  // Nobody is left to tell; the configuration is deleted all the same.
         }
+        Sleep(kRestorePauseMilliseconds);
     }
-    DeleteFileW(options.Get(L"--config").c_str());
+}
+
+// Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
+void CleanUp(const OptionMap& options, const GuardedFiles& files) {
+    if (files.snapshot) RestoreGuardedSnapshot(options, *files.snapshot);
+    if (files.config) DeleteIfStill(options.Get(L"--config"), *files.config);
 }
 
 }  // namespace
@@ -58,6 +87,7 @@ uint32_t RunGuard(const OptionMap& options) {
     // must not leave the client's handle behind.
     const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));
     const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
+    const GuardedFiles files = IdentifyGuardedFiles(options);
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
     WatchedCore core = OpenCore(coreId);
     if (!core.process) return kCoreNotOpened;
@@ -70,6 +100,6 @@ uint32_t RunGuard(const OptionMap& options) {
     // Both handles are closed before the proxy is restored.
     client.Reset();
     core.process.Reset();
-    CleanUp(options);
+    CleanUp(options, files);
     return 0;
 }

@@ -7,6 +7,6 @@
 // The "--guard" verb, run unelevated by the client: waits for the client ("--parent") or the
 // core ("--core") to end, ends the core if the client went first (or, where the elevated core
 // may not be ended by it, waits up to 5 s for the host to end it), then restores the proxy from
-// "--state" and deletes "--config". Returns 1 when the core cannot be opened even to wait for
-// it, otherwise 0.
+// "--state" and deletes "--config", each only if it is still the file that was there when the
+// guard started. Returns 1 when the core cannot be opened even to wait for it, otherwise 0.
 uint32_t RunGuard(const OptionMap& options);

@@ -6,9 +6,21 @@
 #include "base/unique_resource.h"
 #include "base/win32.h"
 
-// FNV-1a over the path's UTF-16 units as written (no case folding or normalisation),
-// from the start value 0x14650fb0739d0383.
+// FNV-1a over the path's UTF-16 units as given, from the start value 0x14650fb0739d0383.
 uint64_t HashProxyStatePath(const WideString& path);
+
+// The path upper-cased unit by unit as the invariant locale does, so that names that Windows
+// takes for one file hash alike.
+WideString CaseFoldedPath(const WideString& path);
+
+// The proxy state file as the system finds it: the final path of its folder (after every
+// junction, link, "..", "/" or "\\?\" on the way) and its own name, the long one if the file
+// exists. The file itself need not exist. Where the folder cannot be opened, the full path;
+// where even that fails, the path as given.
+WideString ResolvedProxyStatePath(const WideString& path);
+
+// The hash of the case-folded resolved path: one number for every spelling of one file.
+uint64_t ProxyStatePathHash(const WideString& path);
 
 // "Local\KELDRIX-Proxy-" and the path's hash in decimal: one mutex per proxy state file.
 WideString ProxyMutexName(const WideString& path);
@@ -18,7 +30,7 @@ inline void ReleaseAndCloseMutex(HANDLE mutex) {
     CloseHandle(mutex);
 }
 
-// Ownership of the proxy mutex: released, then closed, when the holder goes out of scope.
+// Ownership of a proxy mutex: released, then closed, when the holder goes out of scope.
 using ProxyMutexLock = UniqueResource<HANDLE, ReleaseAndCloseMutex, NullHandleValue>;
 
 inline constexpr DWORD kProxyMutexWaitMilliseconds = 15000;
@@ -26,3 +38,9 @@ inline constexpr DWORD kProxyMutexWaitMilliseconds = 15000;
 // Waits up to 15 s for the path's mutex; one abandoned by a holder that died is taken over.
 // Throws Win32Error: the creation error, or 1460 (ERROR_TIMEOUT) when the wait does not succeed.
 ProxyMutexLock AcquireProxyMutex(const WideString& path);
+
+// The user's settings are one for every proxy state file: whoever reads, saves and changes them
+// holds this lock too, taken after the file's own mutex (never the other way round), on the
+// same terms.
+inline constexpr wchar_t kProxySettingsMutexName[] = L"Local\\KELDRIX-Proxy-Settings";
+ProxyMutexLock AcquireProxySettingsLock();

@@ -20,9 +20,9 @@ constexpr UINT kBroadcastTimeoutMilliseconds = 1000;
 
 using PerConnectionOptions = std::array<INTERNET_PER_CONN_OPTIONW, 4>;
 
-PerConnectionOptions ZeroedOptions() {
+PerConnectionOptions ZeroedOptions(DWORD flagsOption = INTERNET_PER_CONN_FLAGS) {
     PerConnectionOptions options{};
-    options[0].dwOption = INTERNET_PER_CONN_FLAGS;
+    options[0].dwOption = flagsOption;
     options[1].dwOption = INTERNET_PER_CONN_PROXY_SERVER;
     options[2].dwOption = INTERNET_PER_CONN_PROXY_BYPASS;
     options[3].dwOption = INTERNET_PER_CONN_AUTOCONFIG_URL;
@@ -64,11 +64,18 @@ void NotifySettingsChanged(InternetSetOptionFunction* setOption) {
 
 ProxySettings QueryProxySettings() {
     auto* queryOption = LoadSystemFunction<InternetQueryOptionFunction>(kWinInet, "InternetQueryOptionW");
-    PerConnectionOptions options = ZeroedOptions();
+    // The flags as the settings dialog shows them: the plain flags may leave out auto-detect
+    // while its checkbox is on. WinINet before Windows 7 knows no such option.
+    PerConnectionOptions options = ZeroedOptions(INTERNET_PER_CONN_FLAGS_UI);
     INTERNET_PER_CONN_OPTION_LISTW list = DefaultConnectionList(options);
     DWORD length = sizeof(list);
     if (!queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length)) {
-        throw Win32Error{GetLastError()};
+        options = ZeroedOptions(INTERNET_PER_CONN_FLAGS);
+        list = DefaultConnectionList(options);
+        length = sizeof(list);
+        if (!queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length)) {
+            throw Win32Error{GetLastError()};
+        }
     }
     const UniqueGlobalText proxyServer(options[1].Value.pszValue);
     const UniqueGlobalText bypassList(options[2].Value.pszValue);

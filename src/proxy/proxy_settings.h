@@ -21,9 +21,11 @@ struct ProxySettings {
     bool operator==(const ProxySettings&) const = default;
 };
 
-// Reads the current user's settings through WinINet. Throws Win32Error.
+// Reads the current user's settings through WinINet, the flags as the settings dialog shows
+// them (INTERNET_PER_CONN_FLAGS_UI, or INTERNET_PER_CONN_FLAGS where WinINet refuses that).
+// Throws Win32Error: the error of the plain query.
 ProxySettings QueryProxySettings();
 
-// Writes the settings, then tells WinINet and every top-level window that they changed.
+// Writes the settings (the flags as INTERNET_PER_CONN_FLAGS), then tells WinINet and every top-level window that they changed.
 // Throws Win32Error when the settings cannot be written, before any notification.
 void ApplyProxySettings(const ProxySettings& settings);

@@ -11,6 +11,26 @@ constexpr std::string_view kMagic(kProxySnapshotMagic, sizeof(kProxySnapshotMagi
 constexpr size_t kFlagsOffset = kMagic.size();
 constexpr size_t kFirstFieldOffset = kFlagsOffset + 4;
 
+constexpr size_t kSerialDigits = 8;
+constexpr size_t kIndexDigits = 16;
+
+WideString Hexadecimal(uint64_t value, size_t digits) {
+    WideString text(digits, L'0');
+    for (size_t i = digits; i-- > 0; value >>= 4) text[i] = L"0123456789ABCDEF"[value & 0xF];
+    return text;
+}
+
+std::optional<uint64_t> ParseHexadecimal(const WideString& text) {
+    uint64_t value = 0;
+    for (wchar_t unit : text) {
+        const WideString digits = L"0123456789ABCDEF";
+        const size_t digit = digits.find(unit);
+        if (digit == WideString::npos) return std::nullopt;
+        value = (value << 4) | digit;
+    }
+    return value;
+}
+
 [[noreturn]] void ThrowInvalidData() { throw Win32Error{ERROR_INVALID_DATA}; }
 
 void AppendUnsigned32(ByteString& bytes, uint32_t value) {
@@ -88,3 +108,15 @@ void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot) {
 }
 
 ProxySnapshot ReadProxySnapshot(const WideString& path) { return DecodeProxySnapshot(ReadWholeFile(path)); }
+
+WideString FormatSnapshotId(const FileIdentity& identity) {
+    return Hexadecimal(identity.volumeSerial, kSerialDigits) + L"-" + Hexadecimal(identity.fileIndex, kIndexDigits);
+}
+
+std::optional<FileIdentity> ParseSnapshotId(const WideString& text) {
+    if (text.size() != kSerialDigits + 1 + kIndexDigits || text[kSerialDigits] != L'-') return std::nullopt;
+    const std::optional<uint64_t> serial = ParseHexadecimal(text.substr(0, kSerialDigits));
+    const std::optional<uint64_t> index = ParseHexadecimal(text.substr(kSerialDigits + 1));
+    if (!serial || !index) return std::nullopt;
+    return FileIdentity{static_cast<uint32_t>(*serial), *index};
+}

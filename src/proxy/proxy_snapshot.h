@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 
+#include "base/file_by_handle.h"
 #include "base/text.h"
 
 // The user's settings from before "--proxy-enable", and the proxy server it put in their place.
@@ -42,3 +44,9 @@ void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot);
 
 // Throws Win32Error: the read error, or 13 for an invalid or oversized file.
 ProxySnapshot ReadProxySnapshot(const WideString& path);
+
+// The identity of one snapshot file, as "--snapshot-id" carries it: the volume serial number in
+// 8 and the file index in 16 upper-case hexadecimal digits, joined by "-".
+WideString FormatSnapshotId(const FileIdentity& identity);
+// None for any other text.
+std::optional<FileIdentity> ParseSnapshotId(const WideString& text);

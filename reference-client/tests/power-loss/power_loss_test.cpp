@@ -1,13 +1,16 @@
 // The reference client after a power loss. The first test leaves a connection running with
-// the system proxy switched on; run-with-power-loss.sh then stops the whole Wine session, so
-// that every process of the connection ends at once with no chance to clean up (the guard
-// too); the second test starts the client again and looks for the user's own settings.
+// the system proxy switched on, and a second client's proxy on top with a proxy state file of
+// its own; run-with-power-loss.sh then stops the whole Wine session, so that every process
+// ends at once with no chance to clean up (the guard too); the second test does what Windows
+// does at the next logon (Wine does not), running the registered RunOnce restores, then starts
+// the client again and looks for the user's own settings.
 // Each test is one half: run them through the script, never alone.
 #include <gtest/gtest.h>
 
 #include "base/process.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
+#include "support/proxy/logon_restores.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/running_processes.h"
 #include "support/temp_directory.h"
@@ -78,6 +81,7 @@ protected:
     std::wstring folder_ = SharedFolder();
     std::wstring work_ = folder_ + L"\\work";
     std::wstring proxyState_ = folder_ + L"\\proxy-state.bin";
+    std::wstring otherProxyState_ = folder_ + L"\\work\\another client's proxy-state.bin";
     std::wstring settings_ = folder_ + L"\\wininet settings";
 };
 
@@ -90,30 +94,43 @@ TEST_F(PowerLoss, FirstHalfConnectsWithTheProxyOn) {
     ASSERT_TRUE(WaitUntil([&] { return !RunningHelperOption(L"--guard", work_, L"--core").empty(); },
                           kConnectedWithin))
         << "no guard was started";
+    const ProcessResult other =
+        RunHelper({L"--proxy-enable", L"--state", otherProxyState_, L"--port", L"30808"});
+    ASSERT_EQ(other.exitCode, 0u) << other.output;
 }
 
-TEST_F(PowerLoss, RestartedClientPutsTheUserSettingsBackBeforeItConnects) {
+TEST_F(PowerLoss, LogonRestoresPutTheUserSettingsBackThenTheClientConnects) {
     ASSERT_TRUE(ProcessIdsByImageName(L"KELDRIX-Network.exe").empty()) << "a helper outlived the session";
     ASSERT_TRUE(ProcessIdsByImageName(L"sing-box.exe").empty()) << "a core outlived the session";
     ASSERT_TRUE(PathExists(proxyState_));
-    ASSERT_EQ(Settings().proxyServer.value_or(L"").rfind(L"127.0.0.1:", 0), 0u) << "the proxy was not left switched on";
+    ASSERT_TRUE(PathExists(otherProxyState_));
+    ASSERT_EQ(Settings().proxyServer, L"127.0.0.1:30808") << "the second proxy was not left switched on";
     // The power went as the client was disconnecting: its stop marker and the host's done
     // marker are there too, beside the last record.
     WriteFileBytes(work_ + L"\\stop", "");
     WriteFileBytes(work_ + L"\\done", "done");
 
+    // The next logon: Windows deletes each RunOnce value and runs its command.
+    const std::map<std::wstring, std::wstring> logonRestores = RegisteredLogonRestores();
+    EXPECT_EQ(logonRestores.size(), 2u);
+    for (const auto& [name, command] : logonRestores) {
+        const ProcessResult restore = RunLogonRestore(name, command);
+        EXPECT_EQ(restore.exitCode, 0u) << restore.output;
+    }
+    EXPECT_EQ(Settings(), DistinctiveUserSettings());
+    EXPECT_FALSE(PathExists(proxyState_));
+    EXPECT_FALSE(PathExists(otherProxyState_));
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
+
+    // The client, started again, finds nothing left to put back and connects.
     const ProcessResult client = RunProgram(ClientPath(), ClientArguments(L"1"), kWholeConnectionWithin);
     const std::string& output = client.output;
     EXPECT_EQ(client.exitCode, 0u) << "the client's output:\n" << output;
-    const size_t restore = output.find("$ KELDRIX-Network.exe --proxy-restore");
-    const size_t launch = output.find("$ KELDRIX-Network.exe --launch");
-    ASSERT_NE(restore, std::string::npos);
-    ASSERT_NE(launch, std::string::npos);
-    EXPECT_LT(restore, launch);
     EXPECT_NE(output.find("summary: launch 0, ready, proxy-enable 0, guard 0, done marker written, proxy-restore 0"),
               std::string::npos);
     EXPECT_EQ(Settings(), DistinctiveUserSettings());
     EXPECT_FALSE(PathExists(proxyState_));
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
 }
 
 }  // namespace

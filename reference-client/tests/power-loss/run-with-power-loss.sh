@@ -1,7 +1,8 @@
 #!/bin/sh
-# The reference client after a power loss: a connection runs with the system proxy switched on,
-# the whole Wine session is stopped (every process of the connection ends at once, the guard
-# too, as when the machine loses power), then the client starts again. The prefix is one of
+# The reference client after a power loss: a connection runs with the system proxy switched on
+# (and a second client's over it), the whole Wine session is stopped (every process ends at once,
+# the guard too, as when the machine loses power), then the next logon's restores run and the
+# client starts again. The prefix is one of
 # this test's own, so stopping its session ends no other test's processes; its wineserver is
 # stopped at the end, also after a failure.
 #
@@ -30,4 +31,4 @@ fi
 echo "--- the power goes: the whole Wine session is stopped"
 "$wine" --stop
 "$wine" --start
-"$wine" "$program" --gtest_filter=PowerLoss.RestartedClientPutsTheUserSettingsBackBeforeItConnects
+"$wine" "$program" --gtest_filter=PowerLoss.LogonRestoresPutTheUserSettingsBackThenTheClientConnects

@@ -12,6 +12,7 @@
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/file_watch.h"
+#include "support/proxy/logon_restores.h"
 #include "support/proxy/proxy_fixture.h"
 
 namespace {
@@ -341,6 +342,48 @@ TEST_F(Guard, ExpectedProxyOtherThanTheSavedOneLeavesSettingsAndSnapshot) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(core->Wait(kPromptly), 0u);
     ExpectProxyLeftEnabled();
+    EXPECT_FALSE(PathExists(config_));
+}
+
+TEST_F(Guard, LateGuardLeavesTheNextConnectionsSnapshotAndConfigurationAlone) {
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
+    const auto client = StartClient();
+    const auto core = StartCore();
+    ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
+    ASSERT_NE(guard.Handle(), nullptr);
+    Sleep(kSettleTime);
+    ASSERT_TRUE(guard.IsRunning()) << "the guard returned while the client and the core still ran";
+
+    // Before this guard gets to clean up, the next connection has put the user's settings back
+    // and connected again, on the same files and the same port. (The earlier files are kept
+    // aside, not deleted, so that the new ones cannot be given their identity again.)
+    ASSERT_TRUE(MoveFileW(state_.c_str(), (directory_ / L"earlier snapshot").c_str()));
+    ASSERT_TRUE(MoveFileW(config_.c_str(), (directory_ / L"earlier config").c_str()));
+    standIn_.SetSettings(TypicalUserSettings());
+    WriteFileBytes(config_, "the next connection's");
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
+
+    client->Terminate(1);
+    EXPECT_EQ(guard.Wait(kPromptly), 0u);
+    ExpectProxyLeftEnabled();
+    EXPECT_EQ(ReadFileBytes(config_), "the next connection's");
+    EXPECT_EQ(RegisteredLogonRestores().size(), 1u);
+}
+
+TEST_F(Guard, RestoreThatFindsTheProxyLockHeldIsTriedAgain) {
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
+    const auto core = StartCore();
+    auto anotherHelper = std::make_unique<HeldMutex>(ProxyMutexName(state_));
+    ASSERT_TRUE(anotherHelper->Held());
+    ChildProcess guard(HelperPath(), GuardArguments(EndedProcessId(), core->Id(), kLocalProxy));
+    ASSERT_NE(guard.Handle(), nullptr);
+    // The guard's first restore gives up after 15 s; the lock is free a moment later.
+    Sleep(kProxyMutexWaitMilliseconds + 2000);
+    EXPECT_TRUE(guard.IsRunning());
+    ExpectProxyLeftEnabled();
+    anotherHelper.reset();
+    EXPECT_EQ(guard.Wait(kProxyMutexWaitMilliseconds), 0u);
+    ExpectUserSettingsBack();
     EXPECT_FALSE(PathExists(config_));
 }
 

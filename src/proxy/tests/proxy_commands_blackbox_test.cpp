@@ -2,6 +2,8 @@
 // against the WinINet stand-in, which keeps the settings exactly and logs every call.
 #include <gtest/gtest.h>
 
+#include "proxy/proxy_logon_restore.h"
+#include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/proxy/proxy_fixture.h"
 
@@ -29,6 +31,19 @@ StandInSettings LocalProxySettings(const std::wstring& server, uint32_t flags = 
     return settings;
 }
 
+StandInSettings DirectSettings() {
+    StandInSettings settings;
+    settings.flags = 1;
+    settings.proxyServer = settings.bypassList = settings.autoConfigUrl = L"";
+    return settings;
+}
+
+std::vector<std::wstring> EnableArguments(const std::wstring& state, const std::wstring& port) {
+    return {L"--proxy-enable", L"--state", state, L"--port", port};
+}
+
+std::vector<std::wstring> RestoreArguments(const std::wstring& state) { return {L"--proxy-restore", L"--state", state}; }
+
 using ProxyCommands = StandInProxyTest;
 
 TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
@@ -45,17 +60,107 @@ TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
 
     const std::string watched = " watched=" + Hex(snapshot);
     const std::vector<std::string> expected = {
-        "query flags=1073741837 proxyServer=\"http=corp\\u00E9.example:3128;https=corp.example:3129\" "
+        "query flagsUi=1073741837 proxyServer=\"http=corp\\u00E9.example:3128;https=corp.example:3129\" "
         "bypassList=null autoConfigUrl=\"http://wpad/wpad.dat\" watched=absent",
         "set flags=3 proxyServer=\"127.0.0.1:8080\" bypassList=\"<local>;localhost;127.*;[::1]\" autoConfigUrl=\"\"" +
             watched,
         "notify-95" + watched,
         "notify-39" + watched,
         "notify-37" + watched,
-        "query flags=3 proxyServer=\"127.0.0.1:8080\" bypassList=\"<local>;localhost;127.*;[::1]\" "
+        "query flagsUi=3 proxyServer=\"127.0.0.1:8080\" bypassList=\"<local>;localhost;127.*;[::1]\" "
         "autoConfigUrl=\"\"" + watched,
     };
     EXPECT_EQ(standIn_.Log(), expected);
+
+    // Once the snapshot is written, the restore at the next logon is registered for exactly it.
+    const std::map<std::wstring, std::wstring> logonRestores = RegisteredLogonRestores();
+    ASSERT_EQ(logonRestores.size(), 1u);
+    EXPECT_EQ(logonRestores.begin()->first, LogonRestoreValueName(ProxyStatePathHash(state_)));
+    EXPECT_EQ(logonRestores.begin()->second,
+              LogonRestoreCommand(HelperPath(), *IdentityAt(state_), ResolvedProxyStatePath(state_)));
+}
+
+TEST_F(ProxyCommands, AutoDetectIsSavedAsTheSettingsDialogShowsIt) {
+    // WinINet may leave auto-detect out of the plain flags while the user's checkbox is on.
+    StandInSettings user = TypicalUserSettings();
+    user.flags = 0x40000005u;
+    user.flagsUi = 0x4000000Du;
+    standIn_.SetSettings(user);
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(state_)).flags, 0x4000000Du);
+    ASSERT_EQ(Restore().exitCode, 0u);
+    EXPECT_EQ(SetCalls().back().rfind("set flags=1073741837 ", 0), 0u) << SetCalls().back();
+    EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+
+    // A WinINet that knows no INTERNET_PER_CONN_FLAGS_UI: the plain flags are saved.
+    standIn_.SetSettings(user);
+    standIn_.FailCall("query#1", 87);
+    standIn_.ClearLog();
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(state_)).flags, 0x40000005u);
+    const std::vector<std::string> log = standIn_.Log();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "query -> error 87");
+    EXPECT_EQ(log[1].rfind("query flags=1073741829 ", 0), 0u) << log[1];
+}
+
+TEST_F(ProxyCommands, HelperProxyFoundInForceIsNeverSavedAsTheUsers) {
+    const std::wstring other = directory_ / L"other client's proxy state";
+    const StandInSettings user = WithEmptyForNull(TypicalUserSettings());
+    // Two connections overlap, each with a proxy state file of its own, and end in either order.
+    for (const bool firstEndsFirst : {true, false}) {
+        SCOPED_TRACE(firstEndsFirst ? "first restored first" : "second restored first");
+        standIn_.SetSettings(TypicalUserSettings());
+        ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+        ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
+        EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(other)).proxyServer, *user.proxyServer);
+        EXPECT_EQ(RegisteredLogonRestores().size(), 2u);
+        const std::wstring first = firstEndsFirst ? state_ : other;
+        const std::wstring second = firstEndsFirst ? other : state_;
+        EXPECT_EQ(Run(RestoreArguments(first)).exitCode, 0u);
+        EXPECT_EQ(Run(RestoreArguments(second)).exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings(), user);
+        EXPECT_TRUE(RegisteredLogonRestores().empty());
+    }
+    // The first connection's file is lost while its proxy is in force: with no record of the
+    // user's settings left, the next connection saves a direct one.
+    standIn_.SetSettings(TypicalUserSettings());
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    ASSERT_TRUE(DeleteFileW(state_.c_str()));
+    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
+    EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
+    EXPECT_EQ(standIn_.Settings(), DirectSettings());
+    // The second connection's file is lost: the first one's restore finds a helper's proxy
+    // that nothing accounts for any more, and puts the user's settings back.
+    standIn_.SetSettings(TypicalUserSettings());
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
+    ASSERT_TRUE(DeleteFileW(other.c_str()));
+    EXPECT_EQ(Restore().exitCode, 0u);
+    EXPECT_EQ(standIn_.Settings(), user);
+}
+
+TEST_F(ProxyCommands, RestoreGivenASnapshotIdActsOnlyOnThatFile) {
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    const std::string snapshot = ReadFileBytes(state_);
+    const FileIdentity identity = *IdentityAt(state_);
+    auto restoreOnly = [&](const std::wstring& id) {
+        return Run({L"--proxy-restore", L"--state", state_, L"--snapshot-id", id});
+    };
+    const ProcessResult another = restoreOnly(FormatSnapshotId({identity.volumeSerial, identity.fileIndex ^ 1}));
+    EXPECT_EQ(another.exitCode, 0u);
+    EXPECT_EQ(another.output, "");
+    const ProcessResult malformed = restoreOnly(L"not a snapshot id");
+    EXPECT_EQ(malformed.exitCode, 2u);
+    EXPECT_EQ(malformed.output, "");
+    EXPECT_EQ(ReadFileBytes(state_), snapshot);
+    EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:8080");
+    EXPECT_EQ(RegisteredLogonRestores().size(), 1u);
+
+    EXPECT_EQ(restoreOnly(FormatSnapshotId(identity)).exitCode, 0u);
+    EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
 }
 
 TEST_F(ProxyCommands, LowestAndHighestPortsAreAccepted) {
@@ -116,6 +221,7 @@ TEST_F(ProxyCommands, RestorePutsBackEverythingTheUserHad) {
     EXPECT_EQ(result.exitCode, 0u);
     EXPECT_EQ(result.output, "");
     EXPECT_FALSE(PathExists(state_));
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
     EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
     // Strings go back as empty texts, never as null pointers.
     EXPECT_EQ(SetCalls().back(),

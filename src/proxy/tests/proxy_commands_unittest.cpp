@@ -1,23 +1,77 @@
 #include <gtest/gtest.h>
 
 #include "proxy/proxy_commands.h"
+#include "proxy/proxy_logon_restore.h"
 #include "proxy/proxy_mutex.h"
+#include "proxy/proxy_snapshot.h"
+#include "support/temp_directory.h"
+#include "support/unix_side.h"
 
 namespace {
+
+using namespace testing_support;
+
+std::wstring UpperCase(std::wstring text) {
+    CharUpperBuffW(text.data(), static_cast<DWORD>(text.size()));
+    return text;
+}
+
+std::wstring WithSlashes(std::wstring text) {
+    for (wchar_t& unit : text) unit = unit == L'\\' ? L'/' : unit;
+    return text;
+}
+
+// Every way of writing one proxy state file gives one mutex name, whether the file exists or not.
+void ExpectOneMutexForEverySpelling(const TemporaryDirectory& directory, const std::wstring& file) {
+    const std::wstring name = ProxyMutexName(file);
+    const std::wstring link = directory / L"link to folder";
+    PlantSymbolicLink(link, directory / L"Folder");
+    const std::vector<std::wstring> spellings = {
+        UpperCase(file),
+        WithSlashes(file),
+        L"\\\\?\\" + file,
+        directory / L"Folder\\..\\fOLDER\\.\\Proxy-State.bin",
+        link + L"\\proxy-state.bin",
+        L"Folder\\PROXY-STATE.BIN",
+        L".\\folder/proxy-state.bin.",
+    };
+    wchar_t previous[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(directory.Path().c_str()));
+    for (const std::wstring& spelling : spellings) EXPECT_EQ(ProxyMutexName(spelling), name) << spelling;
+    SetCurrentDirectoryW(previous);
+}
 
 TEST(ProxyMutexName, HashesTheUnitsFromTheStartValue) {
     EXPECT_EQ(HashProxyStatePath(L""), 1469598103934665603ull);
     EXPECT_EQ(ProxyMutexName(L""), L"Local\\KELDRIX-Proxy-1469598103934665603");
     EXPECT_EQ(HashProxyStatePath(L"C:\\p"), 5019695671651015890ull);
-    EXPECT_EQ(ProxyMutexName(L"C:\\p"), L"Local\\KELDRIX-Proxy-5019695671651015890");
+    // The name hashes the resolved, case-folded path: C:\p is C:\P.
+    EXPECT_EQ(ProxyMutexName(L"c:/p"), L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(L"C:\\P")));
 }
 
-TEST(ProxyMutexName, DifferentSpellingsOfOnePathGetDifferentMutexes) {
-    EXPECT_NE(ProxyMutexName(L"C:\\p"), ProxyMutexName(L"c:\\p"));
-    EXPECT_NE(ProxyMutexName(L"C:\\p"), ProxyMutexName(L"C:/p"));
-    // Units above 0x7F take part whole, as 16-bit values.
+TEST(ProxyMutexName, UnitsAboveAsciiTakePartWhole) {
     EXPECT_NE(HashProxyStatePath(L"\x0143"), HashProxyStatePath(L"\x0043"));
     EXPECT_NE(HashProxyStatePath(L"\xFF43"), HashProxyStatePath(L"\x0043"));
+    EXPECT_EQ(CaseFoldedPath(L"c:\\Prox\x00E9 State"), L"C:\\PROX\x00C9 STATE");
+}
+
+TEST(ProxyMutexName, EverySpellingOfOneFileSharesOneMutex) {
+    TemporaryDirectory directory;
+    ASSERT_TRUE(CreateDirectoryW((directory / L"Folder").c_str(), nullptr));
+    const std::wstring file = directory / L"Folder\\proxy-state.bin";
+    ExpectOneMutexForEverySpelling(directory, file);
+    WriteFileBytes(file, "snapshot");
+    ExpectOneMutexForEverySpelling(directory, file);
+    wchar_t shortName[MAX_PATH] = {};
+    if (GetShortPathNameW(file.c_str(), shortName, MAX_PATH) != 0) {
+        EXPECT_EQ(ProxyMutexName(shortName), ProxyMutexName(file)) << shortName;
+    }
+
+    EXPECT_NE(ProxyMutexName(directory / L"Folder\\proxy-state.bin2"), ProxyMutexName(file));
+    EXPECT_NE(ProxyMutexName(directory / L"proxy-state.bin"), ProxyMutexName(file));
+    // Where no folder can be opened, the full path stands in; a path that is nothing is hashed as given.
+    EXPECT_EQ(ProxyMutexName(directory / L"no folder\\x"), ProxyMutexName(directory / L"NO FOLDER/X"));
 }
 
 TEST(ProxyLines, StatusLineHasFixedKeysAndNoTerminator) {
@@ -66,6 +120,49 @@ TEST(ProxyStatus, EnableSucceedsOnlyWithTheLocalProxyAlone) {
 TEST(ProxyEnable, AppliesDirectAndProxyWithTheLocalBypassList) {
     EXPECT_EQ(EnableProxySettings(L"127.0.0.1:1024"),
               (ProxySettings{3, L"127.0.0.1:1024", L"<local>;localhost;127.*;[::1]", L""}));
+}
+
+TEST(ProxyEnable, RecognisesTheHelpersOwnSettingsWhateverThePortAndFlags) {
+    for (const wchar_t* server : {L"127.0.0.1:1024", L"127.0.0.1:8080", L"127.0.0.1:65535"}) {
+        ProxySettings applied = EnableProxySettings(server);
+        EXPECT_TRUE(IsHelperAppliedSettings(applied)) << server;
+        applied.flags = 1 | 8;
+        applied.autoConfigUrl = L"http://pac";
+        EXPECT_TRUE(IsHelperAppliedSettings(applied)) << server;
+    }
+    for (const wchar_t* server : {L"127.0.0.1:1023", L"127.0.0.1:65536", L"127.0.0.1:08080", L"127.0.0.1:8080 ",
+                                  L"127.0.0.1:", L"127.0.0.2:8080", L"localhost:8080", L"http=127.0.0.1:8080"}) {
+        EXPECT_FALSE(IsHelperAppliedSettings(EnableProxySettings(server))) << server;
+    }
+    EXPECT_FALSE(IsHelperAppliedSettings({3, L"127.0.0.1:8080", L"<local>", L""}));
+    EXPECT_FALSE(IsHelperAppliedSettings({3, L"127.0.0.1:8080", L"", L""}));
+}
+
+TEST(ProxyEnable, NeverSavesAHelperProxyAsTheUsers) {
+    const ProxySettings user{0x40000005u, L"corp-proxy:8080", L"*.corp", L"http://wpad/wpad.dat"};
+    const ProxySettings record{0x0000000Bu, L"earlier:3128", L"", L""};
+    EXPECT_EQ(SettingsToKeep(user, std::nullopt), user);
+    EXPECT_EQ(SettingsToKeep(user, record), user);
+    ProxySettings helper = EnableProxySettings(L"127.0.0.1:20808");
+    EXPECT_EQ(SettingsToKeep(helper, record), record);
+    // No record left: direct, with whatever detection and configuration script are in force.
+    EXPECT_EQ(SettingsToKeep(helper, std::nullopt), (ProxySettings{1, L"", L"", L""}));
+    helper.flags = 0x40000000u | 2u | 4u | 8u;
+    helper.autoConfigUrl = L"http://pac";
+    EXPECT_EQ(SettingsToKeep(helper, std::nullopt), (ProxySettings{0x40000000u | 1u | 4u | 8u, L"", L"", L"http://pac"}));
+}
+
+TEST(LogonRestore, CommandRestoresOnlyThatSnapshotOfThatFile) {
+    const FileIdentity snapshot{0x1A2B3C4Du, 0x0001000200030004ull};
+    const std::wstring command = LogonRestoreCommand(L"C:\\Program Files\\KELDRIX\\KELDRIX-Network.exe", snapshot,
+                                                     L"C:\\Users\\a b\\proxy-state.bin");
+    EXPECT_EQ(command, L"\"C:\\Program Files\\KELDRIX\\KELDRIX-Network.exe\" --proxy-restore --snapshot-id "
+                       L"\"1A2B3C4D-0001000200030004\" --state \"C:\\Users\\a b\\proxy-state.bin\"");
+    EXPECT_EQ(StatePathOfCommand(command), L"C:\\Users\\a b\\proxy-state.bin");
+    EXPECT_EQ(ParseSnapshotId(L"1A2B3C4D-0001000200030004"), snapshot);
+    for (const wchar_t* text : {L"1a2b3c4d-0001000200030004", L"1A2B3C4D-000100020003000", L"1A2B3C4D+0001000200030004"}) {
+        EXPECT_FALSE(ParseSnapshotId(text)) << text;
+    }
 }
 
 TEST(ProxyRestore, Bit31TakesAutoDetectFromTheCurrentSettings) {

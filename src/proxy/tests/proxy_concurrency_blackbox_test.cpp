@@ -7,6 +7,7 @@
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
 #include "support/proxy/background_helper.h"
+#include "support/proxy/path_spellings.h"
 #include "support/proxy/proxy_fixture.h"
 
 namespace {
@@ -20,10 +21,12 @@ std::vector<std::wstring> EnableArguments(const std::wstring& state, const std::
     return {L"--proxy-enable", L"--state", state, L"--port", port};
 }
 
-TEST_F(ProxyConcurrency, ManyEnablesAtOnceLetExactlyOneThrough) {
+TEST_F(ProxyConcurrency, ManyEnablesAtOnceLetExactlyOneThroughWhateverTheSpelling) {
+    const std::vector<std::wstring> spellings = SpellingsOf(state_);
     std::vector<std::unique_ptr<BackgroundHelper>> runs;
     for (int i = 0; i < 8; ++i) {
-        runs.push_back(std::make_unique<BackgroundHelper>(EnableArguments(state_, std::to_wstring(8080 + i)),
+        const std::wstring& spelling = spellings[static_cast<size_t>(i) % spellings.size()];
+        runs.push_back(std::make_unique<BackgroundHelper>(EnableArguments(spelling, std::to_wstring(8080 + i)),
                                                           BackgroundHelper::Start::Suspended));
         ASSERT_TRUE(runs.back()->Started());
     }

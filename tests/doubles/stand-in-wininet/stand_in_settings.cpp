@@ -24,6 +24,10 @@ void ApplyLine(StandInSettings& settings, std::string_view line) {
         settings.flags = static_cast<uint32_t>(std::strtoul(ByteString(line.substr(equals + 1)).c_str(), nullptr, 10));
         return;
     }
+    if (name == "flagsUi" && equals != std::string_view::npos) {
+        settings.flagsUi = static_cast<uint32_t>(std::strtoul(ByteString(line.substr(equals + 1)).c_str(), nullptr, 10));
+        return;
+    }
     for (const NamedText& text : kTexts) {
         if (name != text.name) continue;
         if (equals == std::string_view::npos) settings.*text.field = std::nullopt;
@@ -80,6 +84,7 @@ ByteString FormatStandInSettings(const StandInSettings& settings) {
     ByteString bytes = "flags=";
     bytes += std::to_string(settings.flags);
     bytes += '\n';
+    if (settings.flagsUi) bytes += "flagsUi=" + std::to_string(*settings.flagsUi) + "\n";
     for (const NamedText& text : kTexts) {
         bytes += text.name;
         if (const auto& value = settings.*text.field) {

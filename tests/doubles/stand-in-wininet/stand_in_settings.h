@@ -1,5 +1,7 @@
 // The settings file of the test stand-in for WinINet, shared by the stand-in and the tests.
-// ASCII lines: "flags=<decimal>", then one line per string option, "name=<text>" for a
+// ASCII lines: "flags=<decimal>", "flagsUi=<decimal>" only where the flags that the settings
+// dialog shows differ (WinINet may leave auto-detect out of the plain flags while its checkbox
+// is on), then one line per string option, "name=<text>" for a
 // text (empty included) or just "name" for a null one. Units outside printable ASCII, the
 // backslash and the double quote are written as \uXXXX, so every UTF-16 text survives.
 #pragma once
@@ -11,6 +13,7 @@
 
 struct StandInSettings {
     uint32_t flags = 1;  // PROXY_TYPE_DIRECT, what a fresh profile holds
+    std::optional<uint32_t> flagsUi;  // INTERNET_PER_CONN_FLAGS_UI, where it differs from `flags`
     std::optional<WideString> proxyServer;
     std::optional<WideString> bypassList;
     std::optional<WideString> autoConfigUrl;

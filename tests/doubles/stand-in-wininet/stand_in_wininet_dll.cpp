@@ -1,6 +1,8 @@
 // A test-only stand-in for WinINet, never shipped: it keeps the four per-connection options
 // of the default connection faithfully (null and empty strings apart, every flag bit) in the
-// file named by KELDRIX_STAND_IN_SETTINGS, and appends every call it receives, in order, to
+// file named by KELDRIX_STAND_IN_SETTINGS, and the flags twice, as INTERNET_PER_CONN_FLAGS and
+// as INTERNET_PER_CONN_FLAGS_UI (the same unless the file says otherwise; setting either sets
+// both), and appends every call it receives, in order, to
 // the log named by KELDRIX_STAND_IN_LOG. Tests steer it through the environment the helper
 // inherits:
 //   KELDRIX_STAND_IN_FAIL=<call>:<code>  the call fails with that error, changing nothing
@@ -161,6 +163,7 @@ ByteString DescribeText(const std::optional<WideString>& text) {
 const char* OptionName(DWORD option) {
     switch (option) {
         case INTERNET_PER_CONN_FLAGS: return "flags";
+        case INTERNET_PER_CONN_FLAGS_UI: return "flagsUi";
         case INTERNET_PER_CONN_PROXY_SERVER: return "proxyServer";
         case INTERNET_PER_CONN_PROXY_BYPASS: return "bypassList";
         case INTERNET_PER_CONN_AUTOCONFIG_URL: return "autoConfigUrl";
@@ -209,9 +212,11 @@ DWORD AnswerQuery(INTERNET_PER_CONN_OPTION_LISTW* list, ByteString& description)
     for (DWORD i = 0; i < list->dwOptionCount; ++i) {
         INTERNET_PER_CONN_OPTIONW& option = list->pOptions[i];
         description += ByteString(" ") + OptionName(option.dwOption) + "=";
-        if (option.dwOption == INTERNET_PER_CONN_FLAGS) {
-            option.Value.dwValue = settings.flags;
-            description += std::to_string(settings.flags);
+        if (option.dwOption == INTERNET_PER_CONN_FLAGS || option.dwOption == INTERNET_PER_CONN_FLAGS_UI) {
+            const bool asTheDialogShows = option.dwOption == INTERNET_PER_CONN_FLAGS_UI && settings.flagsUi;
+            const uint32_t flags = asTheDialogShows ? *settings.flagsUi | ForcedFlags() : settings.flags;
+            option.Value.dwValue = flags;
+            description += std::to_string(flags);
             continue;
         }
         const std::optional<WideString>& text = *TextField(settings, option.dwOption);
@@ -227,8 +232,8 @@ ByteString DescribeSetList(const INTERNET_PER_CONN_OPTION_LISTW* list) {
     for (DWORD i = 0; i < list->dwOptionCount; ++i) {
         const INTERNET_PER_CONN_OPTIONW& option = list->pOptions[i];
         description += ByteString(" ") + OptionName(option.dwOption) + "=";
-        if (option.dwOption == INTERNET_PER_CONN_FLAGS) description += std::to_string(option.Value.dwValue);
-        else description += DescribeText(option.Value.pszValue);
+        const bool flags = option.dwOption == INTERNET_PER_CONN_FLAGS || option.dwOption == INTERNET_PER_CONN_FLAGS_UI;
+        description += flags ? std::to_string(option.Value.dwValue) : DescribeText(option.Value.pszValue);
     }
     return description;
 }
@@ -238,8 +243,9 @@ void StoreList(const INTERNET_PER_CONN_OPTION_LISTW* list) {
     StandInSettings settings = LoadSettings();
     for (DWORD i = 0; i < list->dwOptionCount; ++i) {
         const INTERNET_PER_CONN_OPTIONW& option = list->pOptions[i];
-        if (option.dwOption == INTERNET_PER_CONN_FLAGS) {
+        if (option.dwOption == INTERNET_PER_CONN_FLAGS || option.dwOption == INTERNET_PER_CONN_FLAGS_UI) {
             settings.flags = option.Value.dwValue | ForcedFlags();
+            settings.flagsUi = std::nullopt;
             continue;
         }
         std::optional<WideString>& field = *TextField(settings, option.dwOption);

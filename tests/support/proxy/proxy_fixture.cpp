@@ -22,7 +22,12 @@ StandInSettings TypicalUserSettings() {
 
 void StandInProxyTest::SetUpTestSuite() { ASSERT_TRUE(InstallStandInWinInet()); }
 
-void StandInProxyTest::SetUp() { standIn_.SetSettings(TypicalUserSettings()); }
+void StandInProxyTest::SetUp() {
+    RemoveRegisteredLogonRestores();
+    standIn_.SetSettings(TypicalUserSettings());
+}
+
+void StandInProxyTest::TearDown() { RemoveRegisteredLogonRestores(); }
 
 ProcessResult StandInProxyTest::Enable(const std::wstring& port) {
     return RunHelper({L"--proxy-enable", L"--state", state_, L"--port", port});

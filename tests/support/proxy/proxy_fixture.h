@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/helper_process.h"
+#include "support/proxy/logon_restores.h"
 #include "support/proxy/proxy_lines.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/temp_directory.h"
@@ -23,7 +24,9 @@ StandInSettings TypicalUserSettings();
 class StandInProxyTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
+    // Each test starts and ends with no logon restore registered.
     void SetUp() override;
+    void TearDown() override;
 
     testing_support::ProcessResult Enable(const std::wstring& port);
     testing_support::ProcessResult Restore();
