@@ -1,11 +1,12 @@
 // Measures whether the host holds the core back: the stand-in core writes 200-byte lines, flat out
 // and then paced at 512 KiB/s, once into a pipe of the default size that a thread of this benchmark
-// drains without pause (the limit) and once as the host's core after "ready". Prints the
-// throughput, the longest write and their ratios, and the host's CPU time and memory over both.
-// Asserts nothing. Run by hand: scripts/benchmark-output.sh [seconds].
+// drains without pause (the limit) and once as the host's core after "ready", in alternating
+// rounds. Prints the throughput, the longest write and their ratios, and the host's CPU time and
+// memory. Asserts nothing. Run by hand: scripts/benchmark-output.sh [rounds] [seconds].
 #include <algorithm>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,10 @@ std::string TimedWrites(const std::wstring& flatOut, const std::wstring& paced, 
            std::to_string(kPacedBytesPerSecond) + " " + milliseconds + " " + ToUtf8(paced) + "\n";
 }
 
-struct Measurement {
+// One round's figures: flat out, then paced.
+struct Round {
     WriterFigures flatOut;
     WriterFigures paced;
-    // The host's, at "ready", after flat out and after paced; none for the limit.
-    std::vector<LinuxProcessFigures> host;
 };
 
 DWORD WINAPI DrainWithoutPause(void* pipe) {
@@ -82,7 +82,7 @@ DWORD WINAPI DrainWithoutPause(void* pipe) {
 }
 
 // The stand-in core run by this benchmark, its output drained by a thread that does nothing else.
-Measurement MeasureLimit(int seconds) {
+Round MeasureLimit(int seconds) {
     TemporaryDirectory directory;
     const std::wstring script = directory / L"core script.txt";
     const std::wstring flatOut = directory / L"flat out.txt";
@@ -110,80 +110,149 @@ Measurement MeasureLimit(int seconds) {
         CloseHandle(drain);
     }
     CloseHandle(readEnd);
-    return {ReadWriterFigures(flatOut), ReadWriterFigures(paced), {}};
+    return {ReadWriterFigures(flatOut), ReadWriterFigures(paced)};
 }
 
-// The same core run by the host, writing once the host has reported "ready".
-Measurement MeasureHost(int seconds) {
-    HostConnection connection;
-    const std::wstring flatOut = connection.directory / L"flat out.txt";
-    const std::wstring paced = connection.directory / L"paced.txt";
-    const std::wstring go = connection.directory / L"go";
-    connection.WriteCoreScript("listen " + std::to_string(connection.apiPort) + "\n" +
-                               HostConnection::Line("wait-for", go) + TimedWrites(flatOut, paced, seconds));
-    ChildProcess host(HelperPath(), connection.HostArguments());
-    if (!WaitForReadyRecord(connection)) {
-        std::printf("the host did not report \"ready\"\n");
-        return {};
+// One host for every round: its core waits after "ready" until a round's go file appears, then
+// writes flat out and paced.
+class HostUnderTest {
+public:
+    HostUnderTest(int rounds, int seconds) : seconds_(seconds) {
+        std::string script = "listen " + std::to_string(connection_.apiPort) + "\n";
+        for (int round = 0; round < rounds; ++round) {
+            script += HostConnection::Line("wait-for", Go(round)) +
+                      TimedWrites(FlatOut(round), Paced(round), seconds);
+        }
+        connection_.WriteCoreScript(script);
+        host_.emplace(HelperPath(), connection_.HostArguments());
+        ready_ = WaitForReadyRecord(connection_);
+        if (ready_) figures_.push_back(ReadLinuxProcessFigures(HostMarker()));
     }
-    const std::vector<std::string> hostMarker = {"KELDRIX-Network.exe", "--host", ToUtf8(connection.config)};
-    Measurement measurement;
-    measurement.host.push_back(ReadLinuxProcessFigures(hostMarker));
-    WriteFileBytes(go, "");
-    const uint32_t writingMilliseconds = static_cast<uint32_t>(seconds) * 2000 + kHostEndMilliseconds;
-    for (const std::wstring& figures : {flatOut, paced}) {
-        WaitUntil([&] { return PathExists(figures); }, writingMilliseconds);
-        measurement.host.push_back(ReadLinuxProcessFigures(hostMarker));
+    ~HostUnderTest() {
+        WriteFileBytes(connection_.stop, "");
+        if (host_->Wait(kHostEndMilliseconds) != 0) std::printf("the host did not end on the stop marker\n");
     }
-    WriteFileBytes(connection.stop, "");
-    if (host.Wait(kHostEndMilliseconds) != 0) std::printf("the host did not end on the stop marker\n");
-    measurement.flatOut = ReadWriterFigures(flatOut);
-    measurement.paced = ReadWriterFigures(paced);
-    return measurement;
-}
+
+    bool Ready() const { return ready_; }
+    // The host's figures: at "ready", then after each flat out and each paced run.
+    const std::vector<LinuxProcessFigures>& HostFigures() const { return figures_; }
+
+    Round Measure(int round) {
+        WriteFileBytes(Go(round), "");
+        const uint32_t writingMilliseconds = static_cast<uint32_t>(seconds_) * 2000 + kHostEndMilliseconds;
+        for (const std::wstring& figures : {FlatOut(round), Paced(round)}) {
+            WaitUntil([&] { return PathExists(figures); }, writingMilliseconds);
+            figures_.push_back(ReadLinuxProcessFigures(HostMarker()));
+        }
+        return {ReadWriterFigures(FlatOut(round)), ReadWriterFigures(Paced(round))};
+    }
+
+private:
+    std::wstring Go(int round) const { return connection_.directory / (L"go " + std::to_wstring(round)); }
+    std::wstring FlatOut(int round) const { return connection_.directory / (L"flat out " + std::to_wstring(round)); }
+    std::wstring Paced(int round) const { return connection_.directory / (L"paced " + std::to_wstring(round)); }
+    std::vector<std::string> HostMarker() const {
+        return {"KELDRIX-Network.exe", "--host", ToUtf8(connection_.config)};
+    }
+
+    int seconds_;
+    HostConnection connection_;
+    std::optional<ChildProcess> host_;
+    bool ready_ = false;
+    std::vector<LinuxProcessFigures> figures_;
+};
 
 double Ratio(double host, double limit) { return limit > 0 ? host / limit : 0; }
 
-void PrintRun(const char* name, const WriterFigures& limit, const WriterFigures& host) {
-    if (!limit.valid || !host.valid) {
-        std::printf("%s: no figures (limit %s, host %s)\n", name, limit.valid ? "ok" : "missing",
-                    host.valid ? "ok" : "missing");
-        return;
-    }
-    std::printf("%s:\n", name);
-    std::printf("  throughput        limit %9.2f MiB/s   host %9.2f MiB/s   host/limit %.2f\n", limit.MiBPerSecond(),
-                host.MiBPerSecond(), Ratio(host.MiBPerSecond(), limit.MiBPerSecond()));
-    std::printf("  longest write     limit %9.2f ms      host %9.2f ms      host/limit %.2f\n",
-                limit.longestWriteMilliseconds, host.longestWriteMilliseconds,
-                Ratio(host.longestWriteMilliseconds, limit.longestWriteMilliseconds));
-    std::printf("  writes over 10 ms limit %9.0f of %.0f  host %9.0f of %.0f\n", limit.writesOver10Milliseconds,
+double Median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    const size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void PrintRound(const char* name, const WriterFigures& limit, const WriterFigures& host) {
+    std::printf("  %-8s throughput limit %6.2f MiB/s, host %6.2f MiB/s (%.2f); longest write limit %6.2f ms, host "
+                "%6.2f ms; writes over 10 ms limit %.0f of %.0f, host %.0f of %.0f\n",
+                name, limit.MiBPerSecond(), host.MiBPerSecond(), Ratio(host.MiBPerSecond(), limit.MiBPerSecond()),
+                limit.longestWriteMilliseconds, host.longestWriteMilliseconds, limit.writesOver10Milliseconds,
                 limit.writes, host.writesOver10Milliseconds, host.writes);
 }
 
-// CPU time is counted in ticks of 10 ms: a figure under 100 ms is rough.
-void PrintHostUse(const std::vector<LinuxProcessFigures>& host) {
-    if (host.size() != 3 || host[0].cpuTicks < 0 || host[2].cpuTicks < 0) {
+// The throughput as the median over the rounds (the machine's load moves both); the longest
+// write and the slow writes over all of them.
+void PrintSummary(const char* name, const std::vector<WriterFigures>& limit, const std::vector<WriterFigures>& host) {
+    std::vector<double> limitThroughput, hostThroughput, ratios;
+    double limitLongest = 0, hostLongest = 0, limitSlow = 0, hostSlow = 0;
+    for (size_t round = 0; round < limit.size(); ++round) {
+        limitThroughput.push_back(limit[round].MiBPerSecond());
+        hostThroughput.push_back(host[round].MiBPerSecond());
+        ratios.push_back(Ratio(host[round].MiBPerSecond(), limit[round].MiBPerSecond()));
+        limitLongest = std::max(limitLongest, limit[round].longestWriteMilliseconds);
+        hostLongest = std::max(hostLongest, host[round].longestWriteMilliseconds);
+        limitSlow += limit[round].writesOver10Milliseconds;
+        hostSlow += host[round].writesOver10Milliseconds;
+    }
+    std::printf("%s:\n", name);
+    std::printf("  throughput (median)  limit %6.2f MiB/s   host %6.2f MiB/s   host/limit %.2f\n",
+                Median(limitThroughput), Median(hostThroughput), Median(ratios));
+    std::printf("  longest write        limit %6.2f ms      host %6.2f ms      host/limit %.2f\n", limitLongest,
+                hostLongest, Ratio(hostLongest, limitLongest));
+    std::printf("  writes over 10 ms    limit %6.0f         host %6.0f\n", limitSlow, hostSlow);
+}
+
+// CPU time is counted in ticks of 10 ms.
+void PrintHostUse(const std::vector<LinuxProcessFigures>& figures, int seconds) {
+    if (figures.empty() || figures.front().cpuTicks < 0) {
         std::printf("host CPU and memory: not found in /proc\n");
         return;
     }
+    std::vector<double> flatOut, paced;
+    std::string memory;
+    for (size_t at = 1; at < figures.size(); ++at) {
+        const double milliseconds = static_cast<double>(figures[at].cpuTicks - figures[at - 1].cpuTicks) * 10;
+        (at % 2 ? flatOut : paced).push_back(milliseconds);
+        memory += ' ';
+        memory += std::to_string(figures[at].residentKiB);
+    }
     std::printf("host (the Linux process behind it):\n");
-    std::printf("  CPU time          flat out %lld ms, paced %lld ms\n", (host[1].cpuTicks - host[0].cpuTicks) * 10,
-                (host[2].cpuTicks - host[1].cpuTicks) * 10);
-    std::printf("  resident memory   at \"ready\" %lld KiB, after flat out %lld KiB, after paced %lld KiB\n",
-                host[0].residentKiB, host[1].residentKiB, host[2].residentKiB);
+    std::printf("  CPU time (median)    flat out %.0f ms, paced %.0f ms in %d s = %.0f ms per minute\n",
+                Median(flatOut), Median(paced), seconds, Median(paced) * 60 / seconds);
+    std::printf("  resident memory      at \"ready\" %lld KiB, after each run (KiB):%s\n", figures.front().residentKiB,
+                memory.c_str());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    const int seconds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int rounds = argc > 1 ? std::max(1, std::atoi(argv[1])) : 3;
+    const int seconds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
     std::setvbuf(stdout, nullptr, _IONBF, 0);
-    std::printf("the stand-in core writing 200-byte lines, %d s flat out, then %d s paced at %lu KiB/s\n", seconds,
-                seconds, kPacedBytesPerSecond / 1024);
-    const Measurement limit = MeasureLimit(seconds);
-    const Measurement host = MeasureHost(seconds);
-    PrintRun("flat out", limit.flatOut, host.flatOut);
-    PrintRun("paced", limit.paced, host.paced);
-    PrintHostUse(host.host);
+    std::printf("the stand-in core writing 200-byte lines, %d s flat out, then %d s paced at %lu KiB/s; %d rounds\n",
+                seconds, seconds, kPacedBytesPerSecond / 1024, rounds);
+    HostUnderTest host(rounds, seconds);
+    if (!host.Ready()) {
+        std::printf("the host did not report \"ready\"\n");
+        return 1;
+    }
+    std::vector<WriterFigures> limitFlatOut, hostFlatOut, limitPaced, hostPaced;
+    for (int round = 0; round < rounds; ++round) {
+        const Round limit = MeasureLimit(seconds);
+        const Round underHost = host.Measure(round);
+        if (!limit.flatOut.valid || !limit.paced.valid || !underHost.flatOut.valid || !underHost.paced.valid) {
+            std::printf("round %d: figures missing\n", round + 1);
+            continue;
+        }
+        std::printf("round %d:\n", round + 1);
+        PrintRound("flat out", limit.flatOut, underHost.flatOut);
+        PrintRound("paced", limit.paced, underHost.paced);
+        limitFlatOut.push_back(limit.flatOut);
+        hostFlatOut.push_back(underHost.flatOut);
+        limitPaced.push_back(limit.paced);
+        hostPaced.push_back(underHost.paced);
+    }
+    PrintSummary("flat out", limitFlatOut, hostFlatOut);
+    PrintSummary("paced at 512 KiB/s", limitPaced, hostPaced);
+    PrintHostUse(host.HostFigures(), seconds);
     return 0;
 }
