@@ -33,7 +33,7 @@ constexpr std::array<ClassificationRule, 16> kRules = {{
 }};
 
 constexpr size_t kShortestSearchedMessage = 6;
-constexpr DWORD kReadBufferBytes = 4096;
+constexpr DWORD kDrainBufferBytes = 4096;
 constexpr DWORD kStopRetryMilliseconds = 10;
 
 // Folds A to Z to a to z and leaves every other byte alone, UTF-8 sequences included.
@@ -55,7 +55,7 @@ void CoreOutputTail::Append(std::string_view bytes) {
 }
 
 void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
-    std::array<char, kReadBufferBytes> buffer;
+    std::array<char, kDrainBufferBytes> buffer;
     // A core that writes as fast as we read would otherwise keep the host here for good,
     // and it would never again look at the stop marker, the client or the core.
     size_t budget = kDrainBudgetBytes;
@@ -70,7 +70,7 @@ void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
     }
 }
 
-CoreOutputReader::CoreOutputReader(HANDLE pipe) : pipe_(pipe) {
+CoreOutputReader::CoreOutputReader(HANDLE pipe) : pipe_(pipe), readBuffer_(kReadBufferBytes) {
     thread_.Reset(CreateThread(nullptr, kReaderStackBytes, ReadUntilStopped, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
                                nullptr));
 }
@@ -79,11 +79,11 @@ CoreOutputReader::~CoreOutputReader() { StopReading(); }
 
 DWORD WINAPI CoreOutputReader::ReadUntilStopped(void* reader) {
     CoreOutputReader& self = *static_cast<CoreOutputReader*>(reader);
-    std::array<char, kReadBufferBytes> buffer;
+    char* const buffer = self.readBuffer_.data();
     DWORD read = 0;
     // Waits for the core's next write. A broken pipe (every writer gone) or a cancelled read ends it.
-    while (!self.stopping_ && ReadFile(self.pipe_, buffer.data(), kReadBufferBytes, &read, nullptr) && read > 0) {
-        self.tail_.Append(std::string_view(buffer.data(), read));
+    while (!self.stopping_ && ReadFile(self.pipe_, buffer, kReadBufferBytes, &read, nullptr) && read > 0) {
+        self.tail_.Append(std::string_view(buffer, read));
     }
     return 0;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
 #include "base/unique_resource.h"
@@ -35,12 +36,14 @@ void DrainPipe(HANDLE pipe, CoreOutputTail& tail);
 
 // Takes the core's output into the tail as it is written, on a thread of its own that waits on
 // the pipe, so that no write of the core waits for the host's next cycle. Beside the tail it
-// holds the thread's 4096-byte read buffer and a stack of kReaderStackBytes at most. Where the
-// thread could not start, or has ended (the pipe is broken), Drain takes the output as the
-// cycle did before: DrainPipe. The thread is ended and joined by Finish and by the destructor,
-// also when the host leaves by an exception; the pipe must stay open until then.
+// holds a read buffer of kReadBufferBytes (a full pipe in one read, for a reader that fell
+// behind) and the thread's stack of kReaderStackBytes at most. Where the thread could not start,
+// or has ended (the pipe is broken), Drain takes the output as the cycle did before: DrainPipe.
+// The thread is ended and joined by Finish and by the destructor, also when the host leaves by
+// an exception; the pipe must stay open until then.
 class CoreOutputReader {
 public:
+    static constexpr DWORD kReadBufferBytes = 64 * 1024;
     static constexpr size_t kReaderStackBytes = 64 * 1024;
 
     explicit CoreOutputReader(HANDLE pipe);
@@ -61,6 +64,7 @@ private:
     void StopReading();
 
     HANDLE pipe_;
+    std::vector<char> readBuffer_;
     CoreOutputTail tail_;
     std::atomic<bool> stopping_{false};
     UniqueHandleNull thread_;
