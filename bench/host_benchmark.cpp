@@ -11,6 +11,7 @@
 #include "base/process.h"
 #include "base/text.h"
 #include "base/win32.h"
+#include "linux_process.h"
 #include "support/helper_process.h"
 #include "support/loopback_port.h"
 
@@ -147,55 +148,6 @@ void MeasureReadinessLatency(int runs) {
     std::printf("  min %.1f ms, median %.1f ms, max %.1f ms\n", latencies.front(), median, latencies.back());
 }
 
-std::string ReadSmallFile(const std::wstring& path) {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
-    if (file == INVALID_HANDLE_VALUE) return {};
-    std::string content;
-    char buffer[4096];
-    DWORD read = 0;
-    while (content.size() < 65536 && ReadFile(file, buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-        content.append(buffer, read);
-    }
-    CloseHandle(file);
-    return content;
-}
-
-// Under Wine, GetProcessTimes does not report another process's CPU time; the Linux
-// process behind it does, in /proc (seen through Wine's Z: drive). The process is found
-// by texts that only its command line holds. Gives clock ticks (utime + stime), or -1.
-long long LinuxProcessCpuTicks(const std::vector<std::string>& commandLineParts) {
-    WIN32_FIND_DATAW found{};
-    HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &found);
-    if (search == INVALID_HANDLE_VALUE) return -1;
-    long long ticks = -1;
-    do {
-        const std::wstring name = found.cFileName;
-        if (name.empty() || name.find_first_not_of(L"0123456789") != std::wstring::npos) continue;
-        const std::wstring folder = L"Z:\\proc\\" + name;
-        const std::string commandLine = ReadSmallFile(folder + L"\\cmdline");
-        if (!std::all_of(commandLineParts.begin(), commandLineParts.end(),
-                         [&](const std::string& part) { return commandLine.find(part) != std::string::npos; })) {
-            continue;
-        }
-        const std::string stat = ReadSmallFile(folder + L"\\stat");
-        const size_t afterName = stat.rfind(')');
-        if (afterName == std::string::npos) continue;
-        // Fields after the name start at field 3 (state); utime and stime are fields 14 and 15.
-        std::vector<std::string> fields;
-        size_t at = afterName + 2;
-        while (at < stat.size() && fields.size() < 13) {
-            const size_t end = stat.find(' ', at);
-            fields.push_back(stat.substr(at, end - at));
-            if (end == std::string::npos) break;
-            at = end + 1;
-        }
-        if (fields.size() == 13) ticks = std::stoll(fields[11]) + std::stoll(fields[12]);
-    } while (ticks < 0 && FindNextFileW(search, &found));
-    FindClose(search);
-    return ticks;
-}
-
 void MeasureSupervisionCpu(int seconds) {
     const uint16_t port = testing_support::FreeLoopbackPort();
     HostRun host(L"supervise");
@@ -206,10 +158,10 @@ void MeasureSupervisionCpu(int seconds) {
     }
     const std::vector<std::string> hostMarker = {"KELDRIX-Network.exe", "--host", ToUtf8(host.Path(L"core.txt"))};
     const double before = host.CpuMilliseconds();
-    const long long linuxBefore = LinuxProcessCpuTicks(hostMarker);
+    const long long linuxBefore = ReadLinuxProcessFigures(hostMarker).cpuTicks;
     Sleep(static_cast<DWORD>(seconds) * 1000);
     const double used = host.CpuMilliseconds() - before;
-    const long long linuxAfter = LinuxProcessCpuTicks(hostMarker);
+    const long long linuxAfter = ReadLinuxProcessFigures(hostMarker).cpuTicks;
     std::printf("host CPU time while supervising a ready core, sampled over %d s:\n", seconds);
     std::printf("  GetProcessTimes: %.1f ms = %.1f ms per minute\n", used, used * 60.0 / seconds);
     if (linuxBefore >= 0 && linuxAfter >= 0) {

@@ -20,6 +20,7 @@ constexpr uint32_t kHostEnded = 0;
 constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 constexpr UINT kKilledBeforeRunning = 1;
+constexpr DWORD kOutputPipeBytes = 64 * 1024;
 
 // Reports the failure of the Windows call just made; always false, for the caller to return.
 bool ReportLastError(HostSession& session, std::string_view stage) {
@@ -57,10 +58,12 @@ bool CreateKillOnCloseJob(HostSession& session) {
     return true;
 }
 
-// The write end is inheritable for the core; the read end stays the host's alone.
+// The write end is inheritable for the core; the read end stays the host's alone. The buffer
+// holds what a core logs while the host's reader waits for the processor (Windows gives 4 KiB
+// for 0): a burst of connections, or a whole cycle of a core writing 512 KiB a second.
 bool CreateOutputPipe(HostSession& session) {
     SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    if (!CreatePipe(session.pipeRead.Put(), session.pipeWrite.Put(), &inheritable, 0)) {
+    if (!CreatePipe(session.pipeRead.Put(), session.pipeWrite.Put(), &inheritable, kOutputPipeBytes)) {
         return ReportLastError(session, "pipe-create");
     }
     if (!SetHandleInformation(session.pipeRead.Get(), HANDLE_FLAG_INHERIT, 0)) {

@@ -33,6 +33,8 @@ constexpr std::array<ClassificationRule, 16> kRules = {{
 }};
 
 constexpr size_t kShortestSearchedMessage = 6;
+constexpr DWORD kDrainBufferBytes = 4096;
+constexpr DWORD kStopRetryMilliseconds = 10;
 
 // Folds A to Z to a to z and leaves every other byte alone, UTF-8 sequences included.
 void LowerAsciiInPlace(ByteString& text) {
@@ -48,12 +50,12 @@ void CoreOutputTail::Append(std::string_view bytes) {
         bytes_.assign(bytes.substr(bytes.size() - kCapacity));
         return;
     }
+    if (bytes_.size() + bytes.size() > kCapacity) bytes_.erase(0, bytes_.size() + bytes.size() - kCapacity);
     bytes_.append(bytes);
-    if (bytes_.size() > kCapacity) bytes_.erase(0, bytes_.size() - kCapacity);
 }
 
 void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
-    std::array<char, 4096> buffer;
+    std::array<char, kDrainBufferBytes> buffer;
     // A core that writes as fast as we read would otherwise keep the host here for good,
     // and it would never again look at the stop marker, the client or the core.
     size_t budget = kDrainBudgetBytes;
@@ -66,6 +68,50 @@ void DrainPipe(HANDLE pipe, CoreOutputTail& tail) {
         tail.Append(std::string_view(buffer.data(), read));
         budget -= read;
     }
+}
+
+CoreOutputReader::CoreOutputReader(HANDLE pipe) : pipe_(pipe), readBuffer_(kReadBufferBytes) {
+    thread_.Reset(CreateThread(nullptr, kReaderStackBytes, ReadUntilStopped, this, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                               nullptr));
+}
+
+CoreOutputReader::~CoreOutputReader() { StopReading(); }
+
+DWORD WINAPI CoreOutputReader::ReadUntilStopped(void* reader) {
+    CoreOutputReader& self = *static_cast<CoreOutputReader*>(reader);
+    char* const buffer = self.readBuffer_.data();
+    DWORD read = 0;
+    // Waits for the core's next write. A broken pipe (every writer gone) or a cancelled read ends it.
+    while (!self.stopping_ && ReadFile(self.pipe_, buffer, kReadBufferBytes, &read, nullptr) && read > 0) {
+        self.tail_.Append(std::string_view(buffer, read));
+    }
+    return 0;
+}
+
+bool CoreOutputReader::IsReading() {
+    if (thread_ && WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT) return true;
+    thread_.Reset();
+    return false;
+}
+
+void CoreOutputReader::Drain() {
+    if (!IsReading()) DrainPipe(pipe_, tail_);
+}
+
+// The cancel is repeated for a thread that had checked stopping_ just before it was set and then
+// began its next read after the cancel found none.
+void CoreOutputReader::StopReading() {
+    stopping_ = true;
+    while (IsReading()) {
+        CancelSynchronousIo(thread_.Get());
+        WaitForSingleObject(thread_.Get(), kStopRetryMilliseconds);
+    }
+}
+
+const CoreOutputTail& CoreOutputReader::Finish() {
+    StopReading();
+    DrainPipe(pipe_, tail_);
+    return tail_;
 }
 
 std::string_view ClassifyCoreOutput(ByteString output) {

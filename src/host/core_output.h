@@ -1,12 +1,15 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 
 // The last bytes the core wrote to its standard output and standard error (one pipe,
@@ -15,6 +18,8 @@ class CoreOutputTail {
 public:
     static constexpr size_t kCapacity = 8192;
 
+    CoreOutputTail() { bytes_.reserve(kCapacity); }
+    // Never holds more than kCapacity bytes, not even for a moment, so never grows its storage.
     void Append(std::string_view bytes);
     const ByteString& Bytes() const { return bytes_; }
 
@@ -28,6 +33,42 @@ inline constexpr size_t kDrainBudgetBytes = 1 << 20;
 // Moves whatever the pipe holds right now into the tail, never waiting for more:
 // only bytes the pipe reports as available are read, and at most kDrainBudgetBytes.
 void DrainPipe(HANDLE pipe, CoreOutputTail& tail);
+
+// Takes the core's output into the tail as it is written, on a thread of its own that waits on
+// the pipe, so that no write of the core waits for the host's next cycle. Beside the tail it
+// holds a read buffer of kReadBufferBytes (a full pipe in one read, for a reader that fell
+// behind) and the thread's stack of kReaderStackBytes at most. Where the thread could not start,
+// or has ended (the pipe is broken), Drain takes the output as the cycle did before: DrainPipe.
+// The thread is ended and joined by Finish and by the destructor, also when the host leaves by
+// an exception; the pipe must stay open until then.
+class CoreOutputReader {
+public:
+    static constexpr DWORD kReadBufferBytes = 64 * 1024;
+    static constexpr size_t kReaderStackBytes = 64 * 1024;
+
+    explicit CoreOutputReader(HANDLE pipe);
+    CoreOutputReader(const CoreOutputReader&) = delete;
+    CoreOutputReader& operator=(const CoreOutputReader&) = delete;
+    ~CoreOutputReader();
+
+    // Whether a thread of its own is reading the pipe right now.
+    bool IsReading();
+    // Once per cycle: nothing while the thread reads, DrainPipe otherwise.
+    void Drain();
+    // Ends the thread, then takes what the pipe still holds without waiting for more: everything
+    // the core wrote before it ended is in the tail.
+    const CoreOutputTail& Finish();
+
+private:
+    static DWORD WINAPI ReadUntilStopped(void* reader);
+    void StopReading();
+
+    HANDLE pipe_;
+    std::vector<char> readBuffer_;
+    CoreOutputTail tail_;
+    std::atomic<bool> stopping_{false};
+    UniqueHandleNull thread_;
+};
 
 // The error code for a core that ended: the code of the first rule (in the fixed rule
 // order, not by position in the text) whose phrase occurs in the output, letter case

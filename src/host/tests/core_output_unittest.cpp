@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
+#include <memory>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -56,7 +58,7 @@ TEST(CoreOutputTail, StoresBytesAsWritten) {
 struct Pipe {
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    Pipe() { CreatePipe(&readEnd, &writeEnd, nullptr, 1 << 16); }
+    explicit Pipe(DWORD size = 1 << 16) { CreatePipe(&readEnd, &writeEnd, nullptr, size); }
     ~Pipe() {
         if (readEnd) CloseHandle(readEnd);
         CloseWriteEnd();
@@ -125,6 +127,72 @@ TEST(DrainPipe, ReturnsWhileTheWriterKeepsWriting) {
     EXPECT_EQ(tail.Bytes().size(), CoreOutputTail::kCapacity);
     // The writer is never more than the pipe's room and one chunk ahead of the reads.
     EXPECT_LE(writtenWhenDrainReturned, kDrainBudgetBytes + (1u << 16) + 4096);
+}
+
+// Runs `ending` on a thread of its own. One that has not returned within 10 s is let go by writes
+// into the pipe (a reader stuck in its read returns), so that the test fails instead of hanging.
+bool ReturnsWhileTheWriterIsSilent(Pipe& pipe, const std::function<void()>& ending) {
+    std::atomic<bool> returned{false};
+    std::thread owner([&] {
+        ending();
+        returned = true;
+    });
+    const ULONGLONG deadline = GetTickCount64() + 10000;
+    while (!returned && GetTickCount64() < deadline) Sleep(10);
+    const bool inTime = returned;
+    while (!returned) {
+        pipe.Write("!");
+        Sleep(10);
+    }
+    owner.join();
+    return inTime;
+}
+
+// 512 KiB in 200-byte writes through a 4 KiB pipe that the test never drains: only a reader that
+// keeps reading lets the writer finish.
+TEST(CoreOutputReader, TakesTheOutputAsItIsWrittenUntilTheWriterIsGone) {
+    Pipe pipe(4096);
+    CoreOutputReader reader(pipe.readEnd);
+    EXPECT_TRUE(reader.IsReading());
+    const std::string output = Numbered(512 * 1024);
+    std::atomic<bool> wroteAll{false};
+    std::thread writer([&] {
+        for (size_t at = 0; at < output.size(); at += 200) pipe.Write(output.substr(at, 200));
+        wroteAll = true;
+    });
+    const ULONGLONG deadline = GetTickCount64() + 20000;
+    while (!wroteAll && GetTickCount64() < deadline) Sleep(10);
+    EXPECT_TRUE(wroteAll) << "the writer waited on a full pipe";
+    for (CoreOutputTail unblocked; !wroteAll;) DrainPipe(pipe.readEnd, unblocked);
+    writer.join();
+
+    pipe.CloseWriteEnd();
+    const ULONGLONG broken = GetTickCount64() + 10000;
+    while (reader.IsReading() && GetTickCount64() < broken) Sleep(10);
+    EXPECT_FALSE(reader.IsReading()) << "the thread outlived the last writer";
+    EXPECT_EQ(reader.Finish().Bytes(), output.substr(output.size() - CoreOutputTail::kCapacity));
+}
+
+// The core has ended, but a process it started still holds the write end: ending the reader takes
+// everything written so far and waits for nothing more, and so does destroying it mid-read.
+TEST(CoreOutputReader, EndsWithoutWaitingForAWriterThatStaysOpen) {
+    Pipe pipe(4096);
+    CoreOutputReader reader(pipe.readEnd);
+    pipe.Write("first ");
+    pipe.Write("last words");
+    std::string tail;
+    EXPECT_TRUE(ReturnsWhileTheWriterIsSilent(pipe, [&] { tail = reader.Finish().Bytes(); }));
+    EXPECT_EQ(tail, "first last words");
+    EXPECT_FALSE(reader.IsReading());
+    // Without its thread the cycle takes the output, as before.
+    pipe.Write(" and more");
+    reader.Drain();
+    EXPECT_EQ(reader.Finish().Bytes(), "first last words and more");
+
+    auto waiting = std::make_unique<CoreOutputReader>(pipe.readEnd);
+    Sleep(100);
+    EXPECT_TRUE(waiting->IsReading());
+    EXPECT_TRUE(ReturnsWhileTheWriterIsSilent(pipe, [&] { waiting.reset(); }));
 }
 
 TEST(ClassifyCoreOutput, FirstRuleInTableOrderWinsWhereverItStands) {

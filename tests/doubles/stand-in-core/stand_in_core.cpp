@@ -1,5 +1,6 @@
 // A stand-in for the core, router\sing-box.exe, for the helper's tests and demo. It is not a proxy:
 // it runs a small script from its configuration file (see README.md beside this file).
+#include <algorithm>
 #include <cstdint>
 #include <cwchar>
 #include <stdexcept>
@@ -20,6 +21,9 @@ constexpr int kConfigurationExitCode = 1;
 constexpr DWORD kWaitForPollMilliseconds = 20;
 constexpr DWORD kMaxConfigurationBytes = 1 << 20;
 constexpr wchar_t kChildArgument[] = L"--stand-in-child";
+// What the timed writers write: 200-byte lines, the size of a core's log line for one connection.
+constexpr size_t kTimedLineBytes = 200;
+constexpr LONGLONG kSlowWriteMicroseconds = 10000;
 
 constexpr char kUsage[] =
     "sing-box.exe (KELDRIX stand-in core)\n"
@@ -134,6 +138,15 @@ private:
             return WriteLines(handle, ToNumber(count, lineNumber), text);
         }
         if (directive == "flood") Flood(argument);
+        if (directive == "write-flat-out") {
+            const auto [milliseconds, path] = SplitFirstWord(argument);
+            return WriteTimed(0, ToNumber(milliseconds, lineNumber), Wide(path));
+        }
+        if (directive == "write-paced") {
+            const auto [rate, rest] = SplitFirstWord(argument);
+            const auto [milliseconds, path] = SplitFirstWord(rest);
+            return WriteTimed(ToNumber(rate, lineNumber), ToNumber(milliseconds, lineNumber), Wide(path));
+        }
         if (directive == "sleep") return Sleep(ToNumber(argument, lineNumber));
         if (directive == "listen") return Listen(ToNumber(argument, lineNumber), lineNumber);
         if (directive == "record") return Record(Wide(argument));
@@ -177,6 +190,48 @@ private:
     [[noreturn]] static void Flood(std::string_view text) {
         const std::string line = std::string(text) + "\n";
         for (;;) WriteTo(STD_OUTPUT_HANDLE, line);
+    }
+
+    static LONGLONG Microseconds(LONGLONG ticks) {
+        LARGE_INTEGER frequency{};
+        QueryPerformanceFrequency(&frequency);
+        return ticks * 1000000 / frequency.QuadPart;
+    }
+
+    static LONGLONG Now() {
+        LARGE_INTEGER now{};
+        QueryPerformanceCounter(&now);
+        return now.QuadPart;
+    }
+
+    // Writes 200-byte lines to standard output for `milliseconds`, each line one write, as fast
+    // as they go (rate 0) or at `rate` bytes a second: whatever is due, then a 1 ms sleep. Then
+    // records how much it wrote and how long its writes took.
+    static void WriteTimed(unsigned long rate, unsigned long milliseconds, const std::wstring& path) {
+        const std::string line = std::string(kTimedLineBytes - 1, 'x') + "\n";
+        const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+        const LONGLONG start = Now();
+        const LONGLONG durationMicroseconds = static_cast<LONGLONG>(milliseconds) * 1000;
+        uint64_t bytes = 0, writes = 0, slowWrites = 0;
+        LONGLONG longest = 0, elapsed = 0;
+        while ((elapsed = Microseconds(Now() - start)) < durationMicroseconds) {
+            if (rate != 0 && bytes >= static_cast<uint64_t>(elapsed) * rate / 1000000) {
+                Sleep(1);
+                continue;
+            }
+            const LONGLONG before = Now();
+            DWORD written = 0;
+            if (!WriteFile(output, line.data(), static_cast<DWORD>(line.size()), &written, nullptr)) break;
+            const LONGLONG took = Microseconds(Now() - before);
+            longest = std::max(longest, took);
+            if (took > kSlowWriteMicroseconds) ++slowWrites;
+            bytes += written;
+            ++writes;
+        }
+        WriteWhole(path, "bytes: " + std::to_string(bytes) + "\nwrites: " + std::to_string(writes) +
+                             "\nmicroseconds: " + std::to_string(Microseconds(Now() - start)) +
+                             "\nlongest-write-microseconds: " + std::to_string(longest) +
+                             "\nwrites-over-10-ms: " + std::to_string(slowWrites) + "\n");
     }
 
     void Listen(unsigned long port, size_t lineNumber) {
