@@ -521,5 +521,7 @@ void RunCallFailures(Campaign& campaign) { CallFailures(campaign).Run(); }
 
 // A few scenarios with every call site of one function failed, for the tests.
 void RunCallFailureSample(Campaign& campaign) {
-    CallFailures(campaign).Run({{"host: ready, then stop", "CreateFileW"}, {"--proxy-enable", "CreateFileW"}});
+    CallFailures(campaign).Run({{"host: ready, then stop", "CreateFileW"},
+                                {"--proxy-enable", "CreateFileW"},
+                                {"--network-capabilities", "malloc"}});
 }
