@@ -523,5 +523,7 @@ void RunCallFailures(Campaign& campaign) { CallFailures(campaign).Run(); }
 void RunCallFailureSample(Campaign& campaign) {
     CallFailures(campaign).Run({{"host: ready, then stop", "CreateFileW"},
                                 {"--proxy-enable", "CreateFileW"},
-                                {"--network-capabilities", "malloc"}});
+                                {"--network-capabilities", "malloc"},
+                                {"host: ready, then stop", "calloc"},
+                                {"host: ready, then stop", "DuplicateHandle"}});
 }
