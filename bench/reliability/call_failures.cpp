@@ -525,5 +525,6 @@ void RunCallFailureSample(Campaign& campaign) {
                                 {"--proxy-enable", "CreateFileW"},
                                 {"--network-capabilities", "malloc"},
                                 {"host: ready, then stop", "calloc"},
-                                {"host: ready, then stop", "DuplicateHandle"}});
+                                {"host: ready, then stop", "DuplicateHandle"},
+                                {"--proxy-restore", "GetFileAttributesW"}});
 }
