@@ -526,5 +526,7 @@ void RunCallFailureSample(Campaign& campaign) {
                                 {"--network-capabilities", "malloc"},
                                 {"host: ready, then stop", "calloc"},
                                 {"host: ready, then stop", "DuplicateHandle"},
-                                {"--proxy-restore", "GetFileAttributesW"}});
+                                {"--proxy-restore", "GetFileAttributesW"},
+                                {"--guard, client ends", "OpenProcess"},
+                                {"--guard, client ends", "WaitForMultipleObjects"}});
 }
