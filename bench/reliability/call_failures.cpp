@@ -115,7 +115,7 @@ bool Is(const Injection& injection, std::initializer_list<const char*> functions
 bool FailsAFileWrite(const Injection& injection) {
     return Is(injection, {"CreateFileW", "WriteFile", "FlushFileBuffers", "MoveFileExW", "SetFileInformationByHandle",
                           "GetFileInformationByHandle", "GetFinalPathNameByHandleW", "SetThreadToken",
-                          "DeleteFileW", "malloc", "realloc", "calloc"});
+                          "DeleteFileW"});
 }
 
 // Where the exit code says the run ended unsoundly; empty when it did not.
@@ -165,7 +165,8 @@ std::string JudgeHostEnding(const HostConnection& connection, DWORD exitCode, co
     if (exitCode == kAbortExitCode) return unsound;
     const bool tokenRefused = exitCode == 1 && !PathExists(connection.state) && !PathExists(connection.done);
     // Without its arguments the helper knows no path to write: exit 2 and nothing else.
-    const bool argumentsRefused = exitCode == 2 && Is(injection, {"CommandLineToArgvW"});
+    const bool argumentsRefused = exitCode == 2 && !PathExists(connection.state) && !PathExists(connection.done) &&
+                                  Is(injection, {"CommandLineToArgvW", "malloc", "realloc", "calloc"});
     if (tokenRefused || argumentsRefused || FailsAFileWrite(injection)) return unsound;
     // A stop seen before the core starts ends the host with the done marker alone.
     if (exitCode != 0 && !PathExists(connection.state)) unsound += " exit " + std::to_string(exitCode) + ", no record;";

@@ -43,29 +43,24 @@ constexpr uint32_t kResources = ERROR_OUTOFMEMORY;
 constexpr uint32_t kSharing = ERROR_SHARING_VIOLATION;
 constexpr uint32_t kTimeout = ERROR_TIMEOUT;
 
-// The imported functions the helper's code calls whose failure it can see, each with its
+// The imported functions whose failure is not FALSE or NULL with the last error 5, each with its
 // documented failure value and an error a real refusal of it would carry.
 constexpr FailureRule kRules[] = {
     {"malloc", Failure::Zero, kOutOfMemory},
     {"calloc", Failure::Zero, kOutOfMemory},
     {"realloc", Failure::Zero, kOutOfMemory},
     {"LocalAlloc", Failure::Zero, kOutOfMemory},
-    {"HeapAlloc", Failure::Zero, kOutOfMemory},
     {"CreateFileW", Failure::MinusOne, kSharing},
     {"CreateJobObjectW", Failure::Zero, kResources},
     {"CreateMutexW", Failure::Zero, kResources},
     {"CreatePipe", Failure::Zero, kResources},
     {"CreateProcessW", Failure::Zero, kResources},
-    {"CreateProcessAsUserW", Failure::Zero, kResources},
-    {"CreateEventW", Failure::Zero, kResources},
     {"DuplicateTokenEx", Failure::Zero, kResources},
     {"DuplicateHandle", Failure::Zero, kResources},
     {"InitializeProcThreadAttributeList", Failure::Zero, kResources},
     {"WaitForSingleObject", Failure::MinusOne, kTimeout},
     {"WaitForMultipleObjects", Failure::MinusOne, kTimeout},
     {"RegGetValueW", Failure::ErrorItself, kDefaultError},
-    {"RegOpenKeyExW", Failure::ErrorItself, kDefaultError},
-    {"RegQueryValueExW", Failure::ErrorItself, kDefaultError},
     {"WSAStartup", Failure::ErrorItself, WSASYSNOTREADY},
     {"socket", Failure::MinusOne, WSAEMFILE},
     {"connect", Failure::MinusOne, WSAECONNREFUSED},
@@ -74,39 +69,19 @@ constexpr FailureRule kRules[] = {
     {"ioctlsocket", Failure::MinusOne, kDefaultError},
     {"select", Failure::MinusOne, kDefaultError},
     {"getsockopt", Failure::MinusOne, kDefaultError},
-    {"setsockopt", Failure::MinusOne, kDefaultError},
     {"GetSecurityInfo", Failure::ErrorItself, kDefaultError},
     {"SuspendThread", Failure::MinusOne, kDefaultError},
     {"GetFileSize", Failure::MinusOne, kDefaultError},
     {"GetFileAttributesW", Failure::MinusOne, kDefaultError},
     {"ResumeThread", Failure::MinusOne, kDefaultError},
-    {"SetFilePointer", Failure::MinusOne, kDefaultError},
-    {"OpenProcess", Failure::Zero, kDefaultError},
-    {"OpenProcessToken", Failure::Zero, kDefaultError},
-    {"OpenThreadToken", Failure::Zero, kDefaultError},
-    {"LoadLibraryExW", Failure::Zero, kDefaultError},
-    {"LoadLibraryW", Failure::Zero, kDefaultError},
-    {"GetProcAddress", Failure::Zero, kDefaultError},
-    {"GetModuleHandleW", Failure::Zero, kDefaultError},
     {"CommandLineToArgvW", Failure::Zero, kOutOfMemory},
-    {"ShellExecuteExW", Failure::Zero, kDefaultError},
     {"SendMessageTimeoutW", Failure::Zero, kTimeout},
-    {"GetModuleFileNameW", Failure::Zero, kDefaultError},
-    {"GetFinalPathNameByHandleW", Failure::Zero, kDefaultError},
-    {"GetFullPathNameW", Failure::Zero, kDefaultError},
-    {"FormatMessageW", Failure::Zero, kDefaultError},
-    {"WideCharToMultiByte", Failure::Zero, kDefaultError},
-    {"MultiByteToWideChar", Failure::Zero, kDefaultError},
     {"GetStdHandle", Failure::MinusOne, kDefaultError},
-    {"GetSystemDirectoryW", Failure::Zero, kDefaultError},
-    {"GetTempPathW", Failure::Zero, kDefaultError},
-    {"ExpandEnvironmentStringsW", Failure::Zero, kDefaultError},
-    {"GetEnvironmentVariableW", Failure::Zero, ERROR_ENVVAR_NOT_FOUND},
 };
 
-// Every other function of these DLLs that returns BOOL reports failure as FALSE with the last
-// error, which is what the rest of the helper's kernel, security, shell and user calls are.
-// Functions that cannot fail are named here so that they are counted and left alone.
+// Every other kernel, security, shell and user function the helper imports reports failure as
+// FALSE, NULL or 0 with the last error. Those that cannot fail are named here, counted and left
+// alone; so is the C runtime but for its allocations, and Winsock but for the calls above.
 constexpr const char* kCannotFail[] = {
     "GetLastError", "SetLastError", "GetCurrentProcess", "GetCurrentProcessId", "GetCurrentThread",
     "GetCurrentThreadId", "GetTickCount", "GetTickCount64", "Sleep", "GetCommandLineW", "GetCommandLineA",
