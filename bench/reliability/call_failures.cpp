@@ -8,10 +8,11 @@
 #include <atomic>
 #include <map>
 #include <mutex>
-#include <thread>
+#include <optional>
 #include <regex>
 #include <set>
 #include <sstream>
+#include <thread>
 
 #include "base/text.h"
 #include "campaigns.h"
@@ -47,8 +48,8 @@ struct CensusSite {
 };
 
 // A scenario runs the injected helper once under the injection (writing the census there) and
-// says what ended unsoundly; empty when it ended soundly.
-// Scenarios whose runs share nothing (no proxy settings) run `kSideBySide` runs at a time.
+// says what ended unsoundly; empty when it ended soundly. Those whose runs share nothing (no
+// proxy settings) run `kSideBySide` runs at a time.
 struct CallFailureScenario {
     std::string name;
     std::string (*run)(Campaign&, const Injection&, const std::wstring& census);
@@ -76,8 +77,8 @@ const std::wstring& IdleScript() {
 
 std::wstring InjectedHelperPath() { return InstallationPath(L"injected") + L"\\KELDRIX-Network.exe"; }
 
-// The environment the injected helper reads; set only while one run starts.
-// Runs of a scenario may start side by side: one at a time takes the environment.
+// The environment the injected helper reads, set only while one run starts; runs started side
+// by side take it in turns.
 class InjectionEnvironment {
 public:
     InjectionEnvironment(const Injection& injection, const std::wstring& census) : lock_(Mutex()) {
@@ -120,9 +121,9 @@ bool FailsAFileWrite(const Injection& injection) {
 
 // Where the exit code says the run ended unsoundly; empty when it did not.
 std::string JudgeExit(DWORD exitCode, const Injection& injection) {
-    if (exitCode == STILL_ACTIVE) return "did not end within its bounds";
-    if (exitCode >= 0xC0000000) return "crashed with exception " + std::to_string(exitCode);
-    if (exitCode == kAbortExitCode && !Is(injection, {"RevertToSelf"})) return "aborted";
+    if (exitCode == STILL_ACTIVE) return " did not end within its bounds;";
+    if (exitCode >= 0xC0000000) return " crashed with exception " + std::to_string(exitCode) + ";";
+    if (exitCode == kAbortExitCode && !Is(injection, {"RevertToSelf"})) return " aborted;";
     return "";
 }
 
