@@ -479,7 +479,7 @@ private:
         const std::string counting = scenario.run(campaign_, Injection{}, census);
         const std::vector<CensusSite> sites = ReadCensus(census);
         std::set<std::string> functions;
-        uint64_t failable = 0, injected = 0, fired = 0, sound = 0, unsound = 0;
+        uint64_t failable = 0, injected = 0, fired = 0, sound = 0, unsound = 0, firstCallsMissed = 0;
         std::vector<Injection> injections;
         for (const CensusSite& site : sites) {
             functions.insert(site.function);
@@ -493,6 +493,7 @@ private:
         for (size_t i = 0; i < injections.size(); ++i) {
             ++injected;
             if (outcomes[i].fired) ++fired;
+            if (!outcomes[i].fired && injections[i].nth == 1) ++firstCallsMissed;
             if (outcomes[i].unsound.empty()) {
                 ++sound;
                 continue;
@@ -505,7 +506,8 @@ private:
         campaign_.Row("  functions / call sites reached (of them failable)",
                       std::to_string(functions.size()) + " / " + std::to_string(sites.size()) + " (" +
                           std::to_string(failable) + ")");
-        campaign_.Row("  failures planned / reached and injected", OutOf(fired, injected));
+        campaign_.Row("  failures injected (the call reached again) / planned", OutOf(fired, injected));
+        campaign_.Row("  sites whose first call the failing run did not reach", std::to_string(firstCallsMissed));
         campaign_.Row("  sound endings", OutOf(sound, injected));
         if (!counting.empty()) campaign_.Note(item_, scenario.name + ": the counting run:" + counting);
         campaign_.ZeroRow("  unsound endings (the counting run's included)", unsound + (counting.empty() ? 0 : 1));
