@@ -9,6 +9,13 @@ function(keldrix_target_defaults target)
   target_link_options(${target} PRIVATE -static -static-libgcc -static-libstdc++)
 endfunction()
 
+# What ships runs on one thread: a function's static needs no lock on its first use. The
+# runtime's lock for it (winpthreads) aborts or crashes when Windows refuses it memory, an event
+# or a duplicated handle, before the helper could report anything.
+function(keldrix_shipped_code target)
+  target_compile_options(${target} PRIVATE -fno-threadsafe-statics)
+endfunction()
+
 # keldrix_subsystem(<folder> SOURCES <files> [DEPENDS <subsystems>] [LIBRARIES <system libraries>])
 # One static library, keldrix_<folder>, from src/<folder>. It links exactly the subsystems it
 # builds on; its files may include only their own folder and those below it, which is checked
@@ -19,6 +26,7 @@ function(keldrix_subsystem folder)
   list(TRANSFORM arg_SOURCES PREPEND ${directory}/)
   add_library(keldrix_${folder} STATIC ${arg_SOURCES})
   keldrix_target_defaults(keldrix_${folder})
+  keldrix_shipped_code(keldrix_${folder})
   target_include_directories(keldrix_${folder} PUBLIC ${PROJECT_SOURCE_DIR}/src)
   target_compile_definitions(keldrix_${folder} PUBLIC UNICODE _UNICODE _WIN32_WINNT=0x0A00 WINVER=0x0A00)
   set(reachable ${folder})

@@ -1,14 +1,16 @@
 #!/bin/sh
 # Builds the helper and runs the reliability campaign under Wine, in a prefix of its own:
 # host endings, proxy enables and restores killed at random moments, racing enables, mutated
-# proxy state files, and whole-file readers beside the host. Prints one table; every count
+# proxy state files, whole-file readers beside the host, and every Windows call the helper
+# imports failed in turn (through the injected helper). Prints one table; every count
 # marked "must be 0" that is not fails the run. Not part of the tests.
 #
 #   sh scripts/reliability.sh [scale] [seed] [campaign...]
 #
 # scale (default 1) multiplies every campaign's size; the seed (default: a fresh one) fixes
 # every random choice, so a run is replayed by giving its seed again; campaigns (default: all)
-# are host-endings, proxy-kills, enable-races, state-file-readers, snapshot-decoding.
+# are host-endings, proxy-kills, enable-races, state-file-readers, snapshot-decoding,
+# call-failures.
 set -eu
 cd "$(dirname "$0")/.."
 scale="${1:-1}"

@@ -22,3 +22,10 @@ void RunSnapshotDecoding(Campaign& campaign);
 // Host runs while client threads read the state file and the done marker as whole-file readers
 // of common runtimes do: final records and done markers lost, and what a held file costs.
 void RunStateFileReaders(Campaign& campaign);
+
+// Every Windows call the helper imports, failed in turn through the injected helper, per
+// scenario and call site: endings that are not sound (hangs, crashes, records, markers, cores,
+// proxy settings or snapshots lost).
+void RunCallFailures(Campaign& campaign);
+// A fixed few of those, for the tests.
+void RunCallFailureSample(Campaign& campaign);

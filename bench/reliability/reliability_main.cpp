@@ -20,7 +20,8 @@ struct NamedCampaign {
 constexpr NamedCampaign kCampaigns[] = {
     {"host-endings", RunHostEndings},         {"proxy-kills", RunProxyKills},
     {"enable-races", RunEnableRaces},         {"state-file-readers", RunStateFileReaders},
-    {"snapshot-decoding", RunSnapshotDecoding},
+    {"snapshot-decoding", RunSnapshotDecoding},     {"call-failures", RunCallFailures},
+    {"call-failures-sample", RunCallFailureSample},
 };
 
 int Usage() {
@@ -50,7 +51,10 @@ int main(int argc, char** argv) {
         chosen.push_back(Find(argv[i]));
     }
     if (chosen.empty()) {
-        for (const NamedCampaign& campaign : kCampaigns) chosen.push_back(&campaign);
+        // The sample is part of the whole call-failures campaign.
+        for (const NamedCampaign& campaign : kCampaigns) {
+            if (std::strcmp(campaign.name, "call-failures-sample") != 0) chosen.push_back(&campaign);
+        }
     }
     WSADATA winsock{};
     WSAStartup(MAKEWORD(2, 2), &winsock);

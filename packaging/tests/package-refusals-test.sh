@@ -1,10 +1,10 @@
 #!/bin/sh
 # The release package refuses a helper that must not ship: one larger than 256 KiB, and one that
-# imports a DLL outside Windows' known set. A stand-in install rule puts each in the helper's
+# imports a DLL outside Windows' known set, and the test build with the call injector. A stand-in install rule puts each in the helper's
 # place; make-package.sh must stop, say why, and make no zip.
-# Usage: package-refusals-test.sh <a helper too large> <a small program> <objdump>
+# Usage: package-refusals-test.sh <a helper too large> <a small program> <objdump> <injected helper>
 set -eu
-large="$1"; small="$2"; objdump="$3"
+large="$1"; small="$2"; objdump="$3"; injected="$4"
 packaging=$(cd "$(dirname "$0")/.." && pwd)
 work=$(mktemp -d "${TMPDIR:-/tmp}/keldrix-package.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -31,3 +31,4 @@ refused too-large "$large" "the helper is too large"
 # would look for beside the helper.
 perl -pe 's/msvcrt\.dll/dnsapi.dll/g' "$small" > "$work/imports-dnsapi.exe"
 refused imports-a-non-system-dll "$work/imports-dnsapi.exe" "imports outside the allowed set: dnsapi.dll"
+refused injected-helper "$injected" "carries the call injector"

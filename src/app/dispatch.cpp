@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <new>
 #include <vector>
 
 #include "base/command_line.h"
@@ -29,9 +30,10 @@ bool AnyConnectionOptionMissing(const OptionMap& options) {
     return false;
 }
 
-// The proxy verbs and the guard use "--state" for the user's saved proxy settings:
-// a status record must never overwrite it.
-bool StateNamesProxySnapshot(Handler selected) { return selected == Handler::Proxy || selected == Handler::Guard; }
+// The proxy verbs and the guard use "--state" for the user's saved proxy settings: a status
+// record must never overwrite it. Told by the verb alone, so that it holds even when choosing
+// the handler failed.
+bool StateNamesProxySnapshot(const WideString& verb) { return verb.starts_with(L"--proxy-") || verb == L"--guard"; }
 
 uint32_t RunSelected(Handler selected, const WideString& verb, OptionMap& options) {
     switch (selected) {
@@ -46,9 +48,9 @@ uint32_t RunSelected(Handler selected, const WideString& verb, OptionMap& option
     return kUsageExitCode;
 }
 
-uint32_t HandleEscapedFailure(Handler selected, const OptionMap& options) {
+uint32_t HandleEscapedFailure(const WideString& verb, const OptionMap& options) {
     const WideString& statePath = options.Get(L"--state");
-    if (!statePath.empty() && !StateNamesProxySnapshot(selected)) {
+    if (!statePath.empty() && !StateNamesProxySnapshot(verb)) {
         ReportStatus(statePath, "helper-exception", StatusFailure{"HELPER_ERROR", 0, 0});
     }
     const WideString& donePath = options.Get(L"--done");
@@ -69,11 +71,10 @@ Handler SelectHandler(const WideString& verb, const OptionMap& options) {
 }
 
 uint32_t RunVerb(const WideString& verb, OptionMap& options) {
-    const Handler selected = SelectHandler(verb, options);
     try {
-        return RunSelected(selected, verb, options);
+        return RunSelected(SelectHandler(verb, options), verb, options);
     } catch (...) {
-        return HandleEscapedFailure(selected, options);
+        return HandleEscapedFailure(verb, options);
     }
 }
 
@@ -82,9 +83,16 @@ uint32_t RunHelper(const wchar_t* commandLine) {
     const UniqueLocalMemory arguments(CommandLineToArgvW(commandLine, &count));
     if (!arguments) return kUsageExitCode;
     const auto* argumentList = static_cast<wchar_t* const*>(arguments.Get());
-    const std::vector<WideString> afterProgram(argumentList + std::min(count, 1), argumentList + count);
-    if (afterProgram.empty()) return kUsageExitCode;
-    ParsedCommandLine parsed = ParseArguments(afterProgram);
+    ParsedCommandLine parsed;
+    // Copying the arguments allocates; with no options known yet, a refused allocation can
+    // only end the run as a failed start-up does.
+    try {
+        const std::vector<WideString> afterProgram(argumentList + std::min(count, 1), argumentList + count);
+        if (afterProgram.empty()) return kUsageExitCode;
+        parsed = ParseArguments(afterProgram);
+    } catch (const std::bad_alloc&) {
+        return kUsageExitCode;
+    }
     return RunVerb(parsed.verb, parsed.options);
 }
 

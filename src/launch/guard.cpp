@@ -10,7 +10,8 @@
 
 namespace {
 
-constexpr uint32_t kCoreNotOpened = 1;
+// The client or the core could not be opened, or not waited for: nothing was touched.
+constexpr uint32_t kNotWatched = 1;
 // How long a guard that may not end the core waits for the host to end it. The host, which
 // watches the client too, ends the core's job within one supervision cycle of 100 ms.
 constexpr DWORD kHostEndsCoreMilliseconds = 5000;
@@ -89,13 +90,19 @@ uint32_t RunGuard(const OptionMap& options) {
     const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
     const GuardedFiles files = IdentifyGuardedFiles(options);
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
+    // Only a client that is no longer there has ended; one the guard may not open still runs,
+    // and its connection is left as it is.
+    if (!client && GetLastError() != ERROR_INVALID_PARAMETER) return kNotWatched;
     WatchedCore core = OpenCore(coreId);
-    if (!core.process) return kCoreNotOpened;
+    if (!core.process) return kNotWatched;
     if (!client) {
         EndCore(core);
     } else {
         const HANDLE watched[] = {client.Get(), core.process.Get()};
-        if (WaitForMultipleObjects(2, watched, FALSE, INFINITE) == WAIT_OBJECT_0) EndCore(core);
+        const DWORD ended = WaitForMultipleObjects(2, watched, FALSE, INFINITE);
+        // A wait that failed says nothing about either process.
+        if (ended == WAIT_FAILED) return kNotWatched;
+        if (ended == WAIT_OBJECT_0) EndCore(core);
     }
     // Both handles are closed before the proxy is restored.
     client.Reset();

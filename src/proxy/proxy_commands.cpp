@@ -54,12 +54,21 @@ uint32_t ReadPort(const OptionMap& options) {
     return text.empty() ? 0 : ParseUnsigned32(text);
 }
 
+// Only a path that is not there means no snapshot: one that cannot be looked at (access
+// refused, held by a scanner) may hold the user's settings, and is reported.
+bool SnapshotExists(const WideString& snapshotPath) {
+    if (GetFileAttributesW(snapshotPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
+    throw Win32Error{error};
+}
+
 // The user's settings reach the disk, verified, and the logon restore is registered, before
 // anything changes; a snapshot that exists already (or anything else at the path) is never
 // replaced, and a helper's proxy found in force is never saved as the user's.
 void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localProxyAddress) {
     const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
-    if (GetFileAttributesW(snapshotPath.c_str()) != INVALID_FILE_ATTRIBUTES) throw Win32Error{ERROR_ALREADY_EXISTS};
+    if (SnapshotExists(snapshotPath)) throw Win32Error{ERROR_ALREADY_EXISTS};
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
     const ProxySettings current = QueryProxySettings();
     const ProxySettings user = SettingsToKeep(
@@ -141,7 +150,7 @@ uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags) {
 void RestoreProxyFromState(const WideString& snapshotPath, const WideString& expectedProxy,
                            const std::optional<FileIdentity>& onlySnapshot) {
     const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
-    if (GetFileAttributesW(snapshotPath.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    if (!SnapshotExists(snapshotPath)) {
         RemoveLogonRestore(snapshotPath);
         return;
     }

@@ -3,13 +3,14 @@
 # campaign and the demo, and beside it the broken installations that the host must refuse. The
 # host runs router\sing-box.exe elevated only from an installation that the user cannot change.
 #
-#   lay-out-installations.sh <folder> <helper> <core> <reference client>
+#   lay-out-installations.sh <folder> <helper> <core> <reference client> <injected helper>
 #
 # Under Wine, files of the Unix user that runs Wine are the Windows user's own; files of another
 # Unix user, mode 0755, read as Anonymous Logon's with Everyone allowed to read and run, the
 # shape of an installation under Program Files. Giving files another owner needs root.
 #
 #   installed                  administrators only: the helper, router\sing-box.exe, the reference client
+#   injected                   administrators only: the helper with the import injector, and its core
 #   planted-dlls               administrators only: the helper and its core, for the DLL planting tests
 #   router-of-the-user         the router folder is the user's own
 #   core-writable-by-everyone  router\sing-box.exe is mode 0777: Everyone may write it
@@ -20,7 +21,7 @@
 #   read-only-of-the-user      the same, mode 0555: the user may only read it, but owns it
 #   links                      the user's folder: to-installation -> installed, to-user-copy -> user-copy
 set -eu
-folder=$1 helper=$2 core=$3 client=$4
+folder=$1 helper=$2 core=$3 client=$4 injected=$5
 administrators=65534:65534
 if [ "$(id -u)" -ne 0 ]; then
   echo "lay-out-installations.sh: needs root, to give the installations another owner than the user" >&2
@@ -40,6 +41,8 @@ for name in installed planted-dlls router-of-the-user core-writable-by-everyone 
   helper_with_core "$name"
 done
 cp "$client" "$folder/installed/keldrix-reference-client.exe"
+helper_with_core injected
+cp "$injected" "$folder/injected/KELDRIX-Network.exe"
 rm "$folder/core-missing/router/sing-box.exe"
 printf 'this is no program\n' > "$folder/core-not-executable/router/sing-box.exe"
 mkdir -p "$folder/router-missing"
