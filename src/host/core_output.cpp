@@ -88,8 +88,10 @@ DWORD WINAPI CoreOutputReader::ReadUntilStopped(void* reader) {
     return 0;
 }
 
+// Only a thread seen to have ended has ended: one whose wait failed may still be appending to the
+// tail, and the tail and the pipe must outlive it.
 bool CoreOutputReader::IsReading() {
-    if (thread_ && WaitForSingleObject(thread_.Get(), 0) == WAIT_TIMEOUT) return true;
+    if (!thread_ || WaitForSingleObject(thread_.Get(), 0) != WAIT_OBJECT_0) return thread_.IsValid();
     thread_.Reset();
     return false;
 }
