@@ -532,5 +532,6 @@ void RunCallFailureSample(Campaign& campaign) {
                                 {"host: ready, then stop", "DuplicateHandle"},
                                 {"--proxy-restore", "GetFileAttributesW"},
                                 {"--guard, client ends", "OpenProcess"},
-                                {"--guard, client ends", "WaitForMultipleObjects"}});
+                                {"--guard, client ends", "WaitForMultipleObjects"},
+                                {"--guard, client ends", "GetFileInformationByHandle"}});
 }

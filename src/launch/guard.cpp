@@ -20,6 +20,11 @@ constexpr DWORD kHostEndsCoreMilliseconds = 5000;
 constexpr ULONGLONG kRestoreRetryMilliseconds = 60000;
 constexpr DWORD kRestorePauseMilliseconds = 100;
 
+// A file that something holds for a moment (a scanner, say), or that the system refused to show
+// once, is looked at again for this long before the guard gives it up.
+constexpr ULONGLONG kFileRetryMilliseconds = 2000;
+constexpr DWORD kFilePauseMilliseconds = 50;
+
 // What this guard cleans up is what was there when it started: a later connection's snapshot
 // or configuration at the same paths is another file, and not this guard's to touch.
 struct GuardedFiles {
@@ -27,12 +32,37 @@ struct GuardedFiles {
     std::optional<FileIdentity> config;
 };
 
+bool NothingAt(const WideString& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// None only once nothing is at the path, or it could not be looked at for the whole retry time.
+std::optional<FileIdentity> IdentityOfWhatIsAt(const WideString& path) {
+    if (path.empty()) return std::nullopt;
+    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
+    for (;;) {
+        const std::optional<FileIdentity> identity = IdentityAt(path);
+        if (identity || NothingAt(path) || GetTickCount64() >= deadline) return identity;
+        Sleep(kFilePauseMilliseconds);
+    }
+}
+
 GuardedFiles IdentifyGuardedFiles(const OptionMap& options) {
-    GuardedFiles files;
-    const WideString& snapshotPath = options.Get(L"--state");
-    if (!snapshotPath.empty()) files.snapshot = IdentityAt(snapshotPath);
-    files.config = IdentityAt(options.Get(L"--config"));
-    return files;
+    return GuardedFiles{IdentityOfWhatIsAt(options.Get(L"--state")), IdentityOfWhatIsAt(options.Get(L"--config"))};
+}
+
+// The configuration holds the user's credentials: a refused delete is tried again, until the path
+// holds nothing or another file.
+void DeleteConfigIfStill(const WideString& path, const FileIdentity& config) {
+    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
+    while (!DeleteIfStill(path, config)) {
+        if (NothingAt(path) || GetTickCount64() >= deadline) return;
+        const std::optional<FileIdentity> now = IdentityAt(path);
+        if (now && *now != config) return;
+        Sleep(kFilePauseMilliseconds);
+    }
 }
 
 // The core runs elevated, and an elevated process lets an unelevated one only wait for it and
@@ -78,7 +108,7 @@ void RestoreGuardedSnapshot(const OptionMap& options, const FileIdentity& snapsh
 // Whatever ended the wait, the user's proxy comes back and the core's configuration goes.
 void CleanUp(const OptionMap& options, const GuardedFiles& files) {
     if (files.snapshot) RestoreGuardedSnapshot(options, *files.snapshot);
-    if (files.config) DeleteIfStill(options.Get(L"--config"), *files.config);
+    if (files.config) DeleteConfigIfStill(options.Get(L"--config"), *files.config);
 }
 
 }  // namespace
