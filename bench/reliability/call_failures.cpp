@@ -142,14 +142,6 @@ std::vector<DWORD> CoresOf(const std::wstring& folder) {
     return cores;
 }
 
-void EndProcess(DWORD id) {
-    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) return;
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-}
-
 // What a connection's host must leave once it has ended: one whole record, the done marker, no
 // core. Ends what it finds left.
 std::string JudgeHostEnding(const HostConnection& connection, DWORD exitCode, const Injection& injection) {

@@ -92,14 +92,6 @@ std::vector<DWORD> RunningStandIns() {
     return running;
 }
 
-void EndProcess(DWORD id) {
-    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
-    if (process == nullptr) return;
-    TerminateProcess(process, 1);
-    WaitForSingleObject(process, 5000);
-    CloseHandle(process);
-}
-
 // Stand-in processes that outlived their connection, each told by whose it was. Under Wine a
 // core whose host died while creating it can show in the process list only after its own
 // connection was checked, so every sweep looks at all of them: a core's command line names its

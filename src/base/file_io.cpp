@@ -83,6 +83,12 @@ void WriteFileAtomically(const WideString& path, const ByteString& content) {
     }
 }
 
+DWORD LookAtPath(const WideString& path) {
+    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return ERROR_SUCCESS;
+    const DWORD error = GetLastError();
+    return error == ERROR_PATH_NOT_FOUND ? ERROR_FILE_NOT_FOUND : error;
+}
+
 ByteString ReadWholeFile(const WideString& path) {
     const ClientPathAccess access;
     if (!access.Granted()) throw Win32Error{ERROR_ACCESS_DENIED};

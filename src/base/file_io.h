@@ -28,6 +28,11 @@ bool IsHeldByAnotherHandle(DWORD moveError);
 // failed write the temporary file is deleted, after a failed move it stays.
 void WriteFileAtomically(const WideString& path, const ByteString& content);
 
+// ERROR_SUCCESS when something is at `path`; ERROR_FILE_NOT_FOUND when nothing is (its folder
+// missing included); otherwise the error that kept the system from looking (access refused, say):
+// then something may well be there.
+DWORD LookAtPath(const WideString& path);
+
 // Reads a file on disk of at most 65,536 bytes whole. Throws Win32Error: the open or read error,
 // or 13 (ERROR_INVALID_DATA) for a larger file or anything but a file on disk.
 ByteString ReadWholeFile(const WideString& path);

@@ -4,6 +4,7 @@
 
 #include "base/command_line.h"
 #include "base/file_by_handle.h"
+#include "base/file_io.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_commands.h"
@@ -32,11 +33,7 @@ struct GuardedFiles {
     std::optional<FileIdentity> config;
 };
 
-bool NothingAt(const WideString& path) {
-    if (GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) return false;
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-}
+bool NothingAt(const WideString& path) { return LookAtPath(path) == ERROR_FILE_NOT_FOUND; }
 
 // None only once nothing is at the path, or it could not be looked at for the whole retry time.
 std::optional<FileIdentity> IdentityOfWhatIsAt(const WideString& path) {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "base/command_line.h"
+#include "base/file_io.h"
 #include "base/process.h"
 #include "base/win32.h"
 #include "proxy/proxy_logon_restore.h"
@@ -57,10 +58,10 @@ uint32_t ReadPort(const OptionMap& options) {
 // Only a path that is not there means no snapshot: one that cannot be looked at (access
 // refused, held by a scanner) may hold the user's settings, and is reported.
 bool SnapshotExists(const WideString& snapshotPath) {
-    if (GetFileAttributesW(snapshotPath.c_str()) != INVALID_FILE_ATTRIBUTES) return true;
-    const DWORD error = GetLastError();
-    if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return false;
-    throw Win32Error{error};
+    const DWORD error = LookAtPath(snapshotPath);
+    if (error == ERROR_FILE_NOT_FOUND) return false;
+    if (error != ERROR_SUCCESS) throw Win32Error{error};
+    return true;
 }
 
 // The user's settings reach the disk, verified, and the logon restore is registered, before

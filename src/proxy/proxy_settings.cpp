@@ -60,6 +60,12 @@ void NotifySettingsChanged(InternetSetOptionFunction* setOption) {
                         SMTO_ABORTIFHUNG, kBroadcastTimeoutMilliseconds, &ignored);
 }
 
+bool QueryInto(InternetQueryOptionFunction* queryOption, PerConnectionOptions& options) {
+    INTERNET_PER_CONN_OPTION_LISTW list = DefaultConnectionList(options);
+    DWORD length = sizeof(list);
+    return queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length) != FALSE;
+}
+
 }  // namespace
 
 ProxySettings QueryProxySettings() {
@@ -67,15 +73,9 @@ ProxySettings QueryProxySettings() {
     // The flags as the settings dialog shows them: the plain flags may leave out auto-detect
     // while its checkbox is on. WinINet before Windows 7 knows no such option.
     PerConnectionOptions options = ZeroedOptions(INTERNET_PER_CONN_FLAGS_UI);
-    INTERNET_PER_CONN_OPTION_LISTW list = DefaultConnectionList(options);
-    DWORD length = sizeof(list);
-    if (!queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length)) {
+    if (!QueryInto(queryOption, options)) {
         options = ZeroedOptions(INTERNET_PER_CONN_FLAGS);
-        list = DefaultConnectionList(options);
-        length = sizeof(list);
-        if (!queryOption(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &length)) {
-            throw Win32Error{GetLastError()};
-        }
+        if (!QueryInto(queryOption, options)) throw Win32Error{GetLastError()};
     }
     const UniqueGlobalText proxyServer(options[1].Value.pszValue);
     const UniqueGlobalText bypassList(options[2].Value.pszValue);

@@ -26,6 +26,7 @@ struct ProxySettings {
 // Throws Win32Error: the error of the plain query.
 ProxySettings QueryProxySettings();
 
-// Writes the settings (the flags as INTERNET_PER_CONN_FLAGS), then tells WinINet and every top-level window that they changed.
+// Writes the settings (the flags as INTERNET_PER_CONN_FLAGS), then tells WinINet and every
+// top-level window that they changed.
 // Throws Win32Error when the settings cannot be written, before any notification.
 void ApplyProxySettings(const ProxySettings& settings);

@@ -14,17 +14,18 @@ constexpr size_t kFirstFieldOffset = kFlagsOffset + 4;
 constexpr size_t kSerialDigits = 8;
 constexpr size_t kIndexDigits = 16;
 
+constexpr std::wstring_view kHexadecimalDigits = L"0123456789ABCDEF";
+
 WideString Hexadecimal(uint64_t value, size_t digits) {
     WideString text(digits, L'0');
-    for (size_t i = digits; i-- > 0; value >>= 4) text[i] = L"0123456789ABCDEF"[value & 0xF];
+    for (size_t i = digits; i-- > 0; value >>= 4) text[i] = kHexadecimalDigits[value & 0xF];
     return text;
 }
 
 std::optional<uint64_t> ParseHexadecimal(const WideString& text) {
     uint64_t value = 0;
     for (wchar_t unit : text) {
-        const WideString digits = L"0123456789ABCDEF";
-        const size_t digit = digits.find(unit);
+        const size_t digit = kHexadecimalDigits.find(unit);
         if (digit == WideString::npos) return std::nullopt;
         value = (value << 4) | digit;
     }

@@ -64,6 +64,14 @@ std::wstring RunningHelperOption(const std::wstring& verb, const std::wstring& m
     return {};
 }
 
+void EndProcess(DWORD processId) {
+    const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processId);
+    if (process == nullptr) return;
+    TerminateProcess(process, 1);
+    WaitForSingleObject(process, 5000);
+    CloseHandle(process);
+}
+
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine) {
     int count = 0;
     wchar_t** arguments = CommandLineToArgvW(commandLine.c_str(), &count);

@@ -27,6 +27,10 @@ DWORD ParentProcessId(DWORD processId);
 // Ids of the running processes whose image file name (without folder) is `imageName`.
 std::vector<DWORD> ProcessIdsByImageName(const std::wstring& imageName);
 
+// Ends a running process (exit code 1) and waits up to 5 s for it to be gone; nothing when it
+// cannot be opened.
+void EndProcess(DWORD processId);
+
 // The arguments of a command line as CommandLineToArgvW splits them, program name first.
 std::vector<std::wstring> SplitCommandLine(const std::wstring& commandLine);
 

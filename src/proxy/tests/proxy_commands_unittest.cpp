@@ -48,9 +48,7 @@ TEST(ProxyMutexName, HashesTheUnitsFromTheStartValue) {
     EXPECT_EQ(HashProxyStatePath(L"C:\\p"), 5019695671651015890ull);
     // The name hashes the resolved, case-folded path: C:\p is C:\P.
     EXPECT_EQ(ProxyMutexName(L"c:/p"), L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(L"C:\\P")));
-}
-
-TEST(ProxyMutexName, UnitsAboveAsciiTakePartWhole) {
+    // Units above 0x7F take part whole, as 16-bit values, and are case-folded too.
     EXPECT_NE(HashProxyStatePath(L"\x0143"), HashProxyStatePath(L"\x0043"));
     EXPECT_NE(HashProxyStatePath(L"\xFF43"), HashProxyStatePath(L"\x0043"));
     EXPECT_EQ(CaseFoldedPath(L"c:\\Prox\x00E9 State"), L"C:\\PROX\x00C9 STATE");
