@@ -72,8 +72,9 @@ require_subordinate_ids() {
     exit 1
   fi
   for kind in uid gid; do
-    [ "$(subordinate_id_count "/etc/sub$kind")" -ge "$keldrix_subordinate_ids_needed" ] && continue
-    start=$(free_subordinate_ids_start)
+    [ "$(subordinate_id_count "/etc/sub$kind" "$(id -un)" "$(id -u)")" -ge "$keldrix_subordinate_ids_needed" ] &&
+      continue
+    start=$(free_subordinate_ids_start /etc/subuid /etc/subgid)
     end=$((start + keldrix_subordinate_ids_needed - 1))
     {
       echo "$(id -un) has fewer than $keldrix_subordinate_ids_needed subordinate ${kind}s (/etc/sub$kind), which giving the"
@@ -85,15 +86,16 @@ require_subordinate_ids() {
   done
 }
 
-# How many subordinate ids the user's first range in the file holds (the range unshare maps).
+# subordinate_id_count <file> <user name> <uid>: how many ids the user's first range in the file
+# holds (the range that unshare maps).
 subordinate_id_count() {
   [ -r "$1" ] || { echo 0; return; }
-  awk -F: -v name="$(id -un)" -v uid="$(id -u)" \
+  awk -F: -v name="$2" -v uid="$3" \
     '($1 == name || $1 == uid) && !found { print $3 + 0; found = 1 } END { if (!found) print 0 }' "$1"
 }
 
-# The first id past every range that /etc/subuid or /etc/subgid gives anyone, at least 100000.
+# free_subordinate_ids_start <file>...: the first id past every range the files give anyone, at
+# least 100000, so that a range starting there is no one else's.
 free_subordinate_ids_start() {
-  cat /etc/subuid /etc/subgid 2>/dev/null |
-    awk -F: 'BEGIN { free = 100000 } $2 + $3 > free { free = $2 + $3 } END { print free }'
+  cat "$@" 2>/dev/null | awk -F: 'BEGIN { free = 100000 } $2 + $3 > free { free = $2 + $3 } END { print free }'
 }
