@@ -6,8 +6,9 @@
 #     allows them);
 #   - other owners need the user's subordinate ids as well (/etc/subuid and /etc/subgid, filled in
 #     by adduser; newuidmap and newgidmap, from the package uidmap), mapped to every id but root's.
-# Wine runs as the user again inside a network namespace, with the user's own uid: it refuses a
-# prefix that is not its user's, and finds its wineserver under /tmp/.wine-<uid>.
+# Inside a network namespace Wine runs as the user again, with the uid it has outside: as root
+# there (uid 0) it would look for its wineserver where root's is (/tmp/.wine-0 in Wine's own
+# builds), not where the user's Wine commands outside the namespace find it.
 
 # The user's subordinate ids must reach 65534 (nobody), the other owner of the installations.
 keldrix_subordinate_ids_needed=65536
