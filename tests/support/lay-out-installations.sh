@@ -15,6 +15,7 @@
 #   installed                  administrators only: the helper, router\sing-box.exe, the reference client
 #   injected                   administrators only: the helper with the import injector, and its core
 #   planted-dlls               administrators only: the helper and its core, for the DLL planting tests
+#                              (its folder's group, the user's, may write, for the tests to plant in)
 #   router-of-the-user         the router folder is the user's own
 #   core-writable-by-everyone  router\sing-box.exe is mode 0777: Everyone may write it
 #   router-missing             no router folder
@@ -69,4 +70,9 @@ owns() {
 owns "$administrators" installed injected planted-dlls router-of-the-user core-writable-by-everyone \
                        router-missing core-missing core-not-executable
 owns "$user" router-of-the-user/router
+# The DLL planting tests plant into planted-dlls as the user: its group is the user's, and may
+# write there. Wine builds access lists from the owner's and everyone else's bits, not the group's,
+# so to Windows programs it stays the administrators' alone.
+chgrp "${user#*:}" "$folder/planted-dlls"
+chmod g+w "$folder/planted-dlls"
 touch "$folder/laid-out"
