@@ -9,8 +9,10 @@
 // Exit code 0 when the host did what it must: reach "ready" for the ordinary client, refuse every
 // other one as "parent-check" / "PARENT_GONE" / 5 without starting the core; 1 otherwise; 2 usage.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -19,17 +21,19 @@
 #include "base/text.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
+#include "support/file_watch.h"
+#include "support/helper_process.h"
 #include "support/loopback_port.h"
+#include "support/temp_directory.h"
 
 #include <sddl.h>  // after <windows.h>
-#include <userenv.h>
 
 namespace {
 
 constexpr wchar_t kIdleArgument[] = L"--idle-client";
 constexpr DWORD kIdleMilliseconds = 5 * 60 * 1000;
-constexpr ULONGLONG kOutcomeWithinMilliseconds = 45000;
-constexpr ULONGLONG kDoneWithinMilliseconds = 10000;
+constexpr uint32_t kOutcomeWithinMilliseconds = 45000;
+constexpr uint32_t kDoneWithinMilliseconds = 10000;
 
 void FailWith(const char* what) {
     std::printf("%s: Windows error %lu\n", what, GetLastError());
@@ -108,126 +112,81 @@ PSID AppContainerSid() {
 
 // The idle client, started with the chosen token; it runs until it is ended.
 PROCESS_INFORMATION StartIdleClient(const std::wstring& kind) {
-    std::wstring commandLine = QuoteArgument(GetExecutablePath()) + L" " + kIdleArgument;
+    const std::wstring program = GetExecutablePath();
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    const DWORD flags = CREATE_NO_WINDOW;
-    BOOL started = FALSE;
-    if (kind == L"ordinary") {
-        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
-                                 &startup.StartupInfo, &info);
-    } else if (kind == L"restricted" || kind == L"low") {
+    testing_support::ProcessCreation creation{.flags = CREATE_NO_WINDOW};
+    UniqueHandleNull token;
+    std::vector<unsigned char> attributes;
+    SECURITY_CAPABILITIES capabilities{};
+    if (kind == L"restricted" || kind == L"low") {
         const UniqueHandleNull own = OwnToken();
-        const UniqueHandleNull token = kind == L"low" ? LowIntegrityToken(own.Get()) : RestrictedToken(own.Get());
-        started = CreateProcessAsUserW(token.Get(), nullptr, commandLine.data(), nullptr, nullptr, FALSE, flags,
-                                       nullptr, nullptr, &startup.StartupInfo, &info);
-    } else {
-        SECURITY_CAPABILITIES capabilities{};
+        token = kind == L"low" ? LowIntegrityToken(own.Get()) : RestrictedToken(own.Get());
+        creation.token = token.Get();
+    } else if (kind == L"appcontainer") {
         capabilities.AppContainerSid = AppContainerSid();
         SIZE_T size = 0;
         InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        std::vector<unsigned char> attributes(size);
+        attributes.resize(size);
         startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
         if (!InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size) ||
             !UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_SECURITY_CAPABILITIES,
                                        &capabilities, sizeof(capabilities), nullptr, nullptr)) {
             FailWith("the AppContainer attribute");
         }
-        startup.StartupInfo.cb = sizeof(STARTUPINFOEXW);
-        started = CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
-                                 flags | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr, &startup.StartupInfo, &info);
-        DeleteProcThreadAttributeList(startup.lpAttributeList);
-        FreeSid(capabilities.AppContainerSid);
+        creation.flags |= EXTENDED_STARTUPINFO_PRESENT;
     }
+    PROCESS_INFORMATION info{};
+    const bool started = testing_support::CreateTestProcess(program, QuoteArgument(program) + L" " + kIdleArgument,
+                                                            startup.StartupInfo, info, creation);
+    const DWORD error = GetLastError();
+    if (startup.lpAttributeList != nullptr) DeleteProcThreadAttributeList(startup.lpAttributeList);
+    if (capabilities.AppContainerSid != nullptr) FreeSid(capabilities.AppContainerSid);
+    SetLastError(error);
     if (!started) FailWith("starting the idle client (keep this program in the installation's folder)");
     CloseHandle(info.hThread);
     return info;
 }
 
-std::string ReadText(const std::wstring& path) {
-    const UniqueHandleFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, 0, nullptr));
-    if (!file) return {};
-    char buffer[4096];
-    DWORD read = 0;
-    if (!ReadFile(file.Get(), buffer, sizeof(buffer), &read, nullptr)) return {};
-    return std::string(buffer, read);
-}
-
-void WriteCoreConfig(const std::wstring& path, const std::string& script) {
-    const UniqueHandleFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    DWORD written = 0;
-    if (!file || !WriteFile(file.Get(), script.data(), static_cast<DWORD>(script.size()), &written, nullptr)) {
-        FailWith("writing the core's configuration");
-    }
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Runs the program and waits for it; its exit code, or the error that kept it from starting.
-DWORD RunAndWait(const std::wstring& program, const std::vector<std::wstring>& arguments) {
-    std::wstring commandLine = QuoteArgument(program);
-    for (const std::wstring& argument : arguments) commandLine += L" " + QuoteArgument(argument);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-        FailWith("starting the helper");
-    }
-    const UniqueHandleNull process(info.hProcess);
-    CloseHandle(info.hThread);
-    WaitForSingleObject(process.Get(), INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(process.Get(), &code);
-    return code;
-}
-
-// Waits for "ready" or the done marker, printing each record the state file shows.
-std::string WaitForOutcome(const std::wstring& state, const std::wstring& done) {
-    std::string last;
-    const ULONGLONG deadline = GetTickCount64() + kOutcomeWithinMilliseconds;
-    while (GetTickCount64() < deadline) {
-        const std::string record = ReadText(state);
-        if (!record.empty() && record != last) std::printf("state file: %s\n", (last = record).c_str());
-        if (last.find("\"stage\":\"ready\"") != std::string::npos || Exists(done)) break;
-        Sleep(50);
-    }
-    return last;
-}
-
 int Check(const std::wstring& kind, const std::wstring& helper, const std::wstring& work,
           const std::wstring& adapter) {
+    using namespace testing_support;
     CreateDirectoryW(work.c_str(), nullptr);
     const std::wstring config = work + L"\\core-config.txt", state = work + L"\\state.json";
     const std::wstring stop = work + L"\\stop", done = work + L"\\done";
     for (const std::wstring* stale : {&state, &stop, &done}) DeleteFileW(stale->c_str());
-    const std::wstring port = FormatUnsigned(testing_support::FreeLoopbackPort());
-    WriteCoreConfig(config, "listen " + ToUtf8(port) + "\n");
+    const std::wstring port = FormatUnsigned(FreeLoopbackPort());
+    WriteFileBytes(config, "listen " + ToUtf8(port) + "\n");
 
     const PROCESS_INFORMATION client = StartIdleClient(kind);
     const UniqueHandleNull clientProcess(client.hProcess);
     std::printf("idle %s client: process %lu\n", ToUtf8(kind).c_str(), client.dwProcessId);
-    const DWORD launched = RunAndWait(helper, {L"--launch", L"--config", config, L"--parent",
+    const DWORD launched = RunProgram(helper, {L"--launch", L"--config", config, L"--parent",
                                                FormatUnsigned(client.dwProcessId), L"--api", port, L"--interface",
-                                               adapter, L"--state", state, L"--stop", stop, L"--done", done});
-    std::string outcome;
+                                               adapter, L"--state", state, L"--stop", stop, L"--done", done})
+                               .exitCode;
+    // Every record the state file shows until "ready" or the done marker; then the stop.
+    std::string record;
     if (launched == 0) {
-        outcome = WaitForOutcome(state, done);
-        CloseHandle(CreateFileW(stop.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
-        const ULONGLONG deadline = GetTickCount64() + kDoneWithinMilliseconds;
-        while (!Exists(done) && GetTickCount64() < deadline) Sleep(50);
+        WaitUntil(
+            [&] {
+                const std::string now = ReadFileBytes(state);
+                if (!now.empty() && now != record) std::printf("state file: %s\n", (record = now).c_str());
+                return record.find("\"stage\":\"ready\"") != std::string::npos || PathExists(done);
+            },
+            kOutcomeWithinMilliseconds);
+        WriteFileBytes(stop, "");
+        WaitUntil([&] { return PathExists(done); }, kDoneWithinMilliseconds);
     } else {
         std::printf("--launch exited with %lu\n", launched);
     }
     TerminateProcess(clientProcess.Get(), 0);
-    std::printf("done marker: %s\n", Exists(done) ? "written" : "missing");
+    std::printf("done marker: %s\n", PathExists(done) ? "written" : "missing");
 
-    const bool ready = outcome.find("\"stage\":\"ready\"") != std::string::npos;
-    const bool refused = outcome.find("\"stage\":\"parent-check\"") != std::string::npos &&
-                         outcome.find("\"code\":\"PARENT_GONE\",\"win32\":5,") != std::string::npos;
-    const bool expected = kind == L"ordinary" ? ready : refused && Exists(done);
+    const bool ready = record.find("\"stage\":\"ready\"") != std::string::npos;
+    const bool refused = record.find("\"stage\":\"parent-check\"") != std::string::npos &&
+                         record.find("\"code\":\"PARENT_GONE\",\"win32\":5,") != std::string::npos;
+    const bool expected = kind == L"ordinary" ? ready : refused && PathExists(done);
     std::printf("%s: %s\n", expected ? "as expected" : "NOT as expected",
                 kind == L"ordinary" ? "the host must reach \"ready\""
                                     : "the host must refuse the client (parent-check, PARENT_GONE, 5) and end");
@@ -247,5 +206,10 @@ int wmain(int argc, wchar_t** argv) {
                     " [adapter name]\n");
         return 2;
     }
-    return Check(argv[1], argv[2], argv[3], argc == 5 ? argv[4] : L"Loopback Pseudo-Interface 1");
+    try {
+        return Check(argv[1], argv[2], argv[3], argc == 5 ? argv[4] : L"Loopback Pseudo-Interface 1");
+    } catch (const std::exception& error) {
+        std::printf("%s\n", error.what());
+        return 1;
+    }
 }
