@@ -4,6 +4,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-dependencies.sh
+. tests/support/user-namespaces.sh
+require_root_or_own_namespaces
 cmake --preset mingw >/dev/null
 # The helper runs its core elevated only from an installation that the user cannot change: the
 # build lays it out as one (owned by another user, as under Program Files), with the stand-in core

@@ -4,6 +4,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 sh scripts/install-dependencies.sh
+. tests/support/user-namespaces.sh
+require_root_or_own_namespaces
 cmake --preset mingw
 cmake --build --preset mingw
 # A wineserver left running from outside the namespace would serve the tests from there.

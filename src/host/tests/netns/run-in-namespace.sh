@@ -2,7 +2,9 @@
 # Runs the adapter tests inside a network namespace of their own, with interfaces they
 # create there and a Wine prefix whose wineserver and services start inside it (Wine
 # lists the adapters that its services see). The machine's own interfaces are never
-# touched. Needs root, unshare and ip (iproute2); without them it fails, never skips.
+# touched. Wine runs as the user who ran this script, root or not (an ordinary user makes the
+# namespace through a user namespace of its own: tests/support/user-namespaces.sh). Needs
+# unshare and ip (iproute2); without them it fails, never skips.
 #
 #   run-in-namespace.sh <wine prefix> <test program.exe> [test arguments...]
 set -eu
@@ -14,22 +16,24 @@ program="$2"
 shift 2
 
 if [ "${KELDRIX_IN_NAMESPACE:-}" != 1 ]; then
-  [ "$(id -u)" -eq 0 ] || fail "must run as root to create a network namespace and interfaces"
   command -v unshare >/dev/null || fail "unshare (util-linux) is missing"
   command -v ip >/dev/null || fail "ip (iproute2) is missing"
+  . "$(dirname "$0")/../../../../tests/support/user-namespaces.sh"
   status=0
-  KELDRIX_IN_NAMESPACE=1 unshare --net -- sh "$0" "$prefix" "$program" "$@" || status=$?
+  export KELDRIX_IN_NAMESPACE=1
+  in_own_network_namespace sh "$0" "$prefix" "$program" "$@" || status=$?
   # Should the inner run have been cut short, its wineserver would keep the namespace alive.
   WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
   exit $status
 fi
 
-# Inside the namespace from here on: nothing but lo exists yet.
+# Inside the namespace from here on, as its root: nothing but lo exists yet. Wine runs as the
+# user ($KELDRIX_AS_USER).
 signals=$(mktemp -d /tmp/keldrix-netns.XXXXXX)
 watcher=""
 cleanup() {
   if [ -n "$watcher" ]; then kill "$watcher" 2>/dev/null || true; fi
-  WINEPREFIX="$prefix" /usr/lib/wine/wineserver -k 2>/dev/null || true
+  WINEPREFIX="$prefix" $KELDRIX_AS_USER /usr/lib/wine/wineserver -k 2>/dev/null || true
   rm -rf "$signals"
 }
 trap cleanup EXIT INT TERM
@@ -57,5 +61,5 @@ watcher=$!
 
 export WINEPREFIX="$prefix" WINEDEBUG="${WINEDEBUG:--all}" WINEDLLOVERRIDES="mscoree=;mshtml="
 unset DISPLAY WAYLAND_DISPLAY
-/usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || fail "cannot make the Wine prefix $prefix"
-KELDRIX_NETNS_SIGNALS="Z:$(echo "$signals" | tr / '\\')" /usr/lib/wine/wine64 "$program" "$@"
+$KELDRIX_AS_USER /usr/lib/wine/wine64 wineboot.exe --init >/dev/null 2>&1 || fail "cannot make the Wine prefix $prefix"
+KELDRIX_NETNS_SIGNALS="Z:$(echo "$signals" | tr / '\\')" $KELDRIX_AS_USER /usr/lib/wine/wine64 "$program" "$@"
