@@ -6,21 +6,23 @@
 // The tokens the elevated host works with on the client's behalf.
 
 // What tells an ordinary interactive user's program from anything else that could name itself
-// the client: a restricted or sandboxed program, or a service.
+// the client: a restricted, sandboxed or low-integrity program, or a service.
 struct TokenFacts {
     WideString user;  // the user's SID, as text ("S-1-5-21-...")
     DWORD restrictingSids = 0;
     bool appContainer = false;
     DWORD sessionId = 0;
+    DWORD integrity = 0;  // the relative id of its integrity label: SECURITY_MANDATORY_*_RID
 };
 
 // False when any of them cannot be read. Needs TOKEN_QUERY.
 bool ReadTokenFacts(HANDLE token, TokenFacts& facts);
 
 // True for the token of a program that an ordinary user runs in `hostSessionId`, the host's own
-// session: no restricting SIDs (a restricted token is granted nothing by an access list, so
-// every installation would look unchangeable to it), no AppContainer, not SYSTEM, LocalService
-// or NetworkService, not another session's.
+// session: no restricting SIDs, no AppContainer, at least medium integrity, not SYSTEM,
+// LocalService or NetworkService, not another session's. A restricted, sandboxed or low-integrity
+// program is kept from much that its user may do, and the elevated host, which acts for it, must
+// not become its way around that.
 bool IsOrdinaryInteractiveClient(const TokenFacts& client, DWORD hostSessionId);
 
 // The same, read from `clientToken` and the host's own token; false when either cannot be read.
