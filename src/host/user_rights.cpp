@@ -125,29 +125,6 @@ bool IsOrdinaryInteractiveClient(HANDLE clientToken) {
            IsOrdinaryInteractiveClient(client, host.sessionId);
 }
 
-bool IsOwnedBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights) {
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return true;
-    const std::vector<unsigned char> user = TokenInformation(userRights, TokenUser);
-    const std::vector<unsigned char> groups = TokenInformation(userRights, TokenGroups);
-    if (user.empty() || groups.empty()) return true;
-    if (EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
-    const auto* held = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-    for (DWORD i = 0; i < held->GroupCount; ++i) {
-        const DWORD attributes = held->Groups[i].Attributes;
-        const bool enabled = (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
-        if (enabled && EqualSid(owner, held->Groups[i].Sid)) return true;
-    }
-    return false;
-}
-
-UniqueHandleNull SameToken(HANDLE token) {
-    UniqueHandleNull same;
-    DuplicateHandle(GetCurrentProcess(), token, GetCurrentProcess(), same.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS);
-    return same;
-}
-
 UniqueHandleNull ClientImpersonationToken(HANDLE client) {
     UniqueHandleNull processToken;
     if (!OpenProcessToken(client, TOKEN_QUERY | TOKEN_DUPLICATE, processToken.Put())) return {};

@@ -28,11 +28,6 @@ bool IsOrdinaryInteractiveClient(const TokenFacts& client, DWORD hostSessionId);
 // The same, read from `clientToken` and the host's own token; false when either cannot be read.
 bool IsOrdinaryInteractiveClient(HANDLE clientToken);
 
-// True when the owner that `descriptor` names is the user of `userRights` or a group that it
-// holds enabled: that owner may always give itself the right to change the access list, whatever
-// the list says (an OWNER RIGHTS entry included). Also true when either cannot be read.
-bool IsOwnedBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights);
-
 // The client's own token, as an impersonation token that can be queried and duplicated; the host
 // works with its unelevated copy, never with it. None when it cannot be had (GetLastError right
 // after the call tells why).
@@ -46,13 +41,8 @@ UniqueHandleNull ClientImpersonationToken(HANDLE client);
 UniqueHandleNull UnelevatedCopy(HANDLE token);
 
 // The host's own token cut down that way: its rights on client-named paths until the client is
-// verified and its own token can be taken, and the other user whose unelevated programs must not
-// be able to change the installation (the administrator who typed their credentials for a
-// standard user).
+// verified and its own token can be taken.
 UniqueHandleNull UnelevatedCopyOfOwnToken();
-
-// Another handle to the same token, with the same access; none when it cannot be made.
-UniqueHandleNull SameToken(HANDLE token);
 
 // Where Windows offers it, refuses junctions and other redirections that a non-administrator
 // created, for this process from now on. Elsewhere it changes nothing.
