@@ -115,61 +115,41 @@ TEST(AdministratorsOnly, EveryChangeRightRefusesAndNoOtherRightDoes) {
     }
 }
 
-// Descriptors that SDDL under Wine cannot express: owned by Administrators, with this access list.
-class BuiltDescriptor {
-public:
-    BuiltDescriptor() {
-        InitializeSecurityDescriptor(&descriptor_, SECURITY_DESCRIPTOR_REVISION);
-        DWORD size = sizeof(administrators_);
-        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, administrators_, &size);
-        SetSecurityDescriptorOwner(&descriptor_, administrators_, FALSE);
-        InitializeAcl(reinterpret_cast<PACL>(list_), sizeof(list_), ACL_REVISION_DS);
-        AddAccessAllowedAce(reinterpret_cast<PACL>(list_), ACL_REVISION, FILE_ALL_ACCESS, administrators_);
+// Owned by Administrators, with an access list of their own entry and `entry` (raw bytes: SDDL
+// under Wine knows no conditional or object entries), or with no access list at all.
+Protection JudgeBuilt(const std::vector<unsigned char>* entry) {
+    static unsigned char administrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+    alignas(DWORD) unsigned char list[256] = {};
+    const auto entries = reinterpret_cast<PACL>(list);
+    InitializeAcl(entries, sizeof(list), ACL_REVISION_DS);
+    AddAccessAllowedAce(entries, ACL_REVISION, FILE_ALL_ACCESS, administrators);
+    if (entry != nullptr && !entry->empty()) {
+        EXPECT_TRUE(AddAce(entries, ACL_REVISION_DS, MAXDWORD, const_cast<unsigned char*>(entry->data()),
+                           static_cast<DWORD>(entry->size())));
     }
-    // Appends an entry as raw bytes: a header, a mask, Everyone's SID and `extra`.
-    void AddRaw(BYTE type, ACCESS_MASK mask, const std::string& extra) {
-        SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
-        std::vector<unsigned char> everyone(GetSidLengthRequired(1));
-        InitializeSid(everyone.data(), &world, 1);
-        *GetSidSubAuthority(everyone.data(), 0) = SECURITY_WORLD_RID;
-        std::vector<unsigned char> entry(sizeof(ACE_HEADER) + sizeof(ACCESS_MASK));
-        entry.insert(entry.end(), everyone.begin(), everyone.end());
-        entry.insert(entry.end(), extra.begin(), extra.end());
-        entry.resize((entry.size() + 3) & ~size_t{3});
-        auto* header = reinterpret_cast<ACE_HEADER*>(entry.data());
-        header->AceType = type;
-        header->AceFlags = 0;
-        header->AceSize = static_cast<WORD>(entry.size());
-        *reinterpret_cast<ACCESS_MASK*>(entry.data() + sizeof(ACE_HEADER)) = mask;
-        ASSERT_TRUE(AddAce(reinterpret_cast<PACL>(list_), ACL_REVISION_DS, MAXDWORD, entry.data(),
-                           static_cast<DWORD>(entry.size())))
-            << GetLastError();
-    }
-    Protection Judge(bool withList = true) {
-        SetSecurityDescriptorDacl(&descriptor_, TRUE, withList ? reinterpret_cast<PACL>(list_) : nullptr, FALSE);
-        return JudgeProtection(&descriptor_, Administrators(false));
-    }
-
-private:
-    SECURITY_DESCRIPTOR descriptor_{};
-    alignas(DWORD) unsigned char administrators_[SECURITY_MAX_SID_SIZE] = {};
-    alignas(DWORD) unsigned char list_[512] = {};
-};
+    SECURITY_DESCRIPTOR descriptor{};
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, administrators, FALSE);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, entry != nullptr ? entries : nullptr, FALSE);
+    return JudgeProtection(&descriptor, Administrators(false));
+}
 
 TEST(AdministratorsOnly, NoListAndEntriesTheRuleCannotReadRefuse) {
-    EXPECT_STREQ(Name(BuiltDescriptor().Judge()), Name(Protection::AdministratorsOnly));
-    EXPECT_STREQ(Name(BuiltDescriptor().Judge(false)), Name(Protection::ChangeableByAnother)) << "no list: everyone";
-    // A conditional entry ("artx" and its expression) decides by what the token holds beyond its
-    // SIDs; even one that grants only reading is not judged.
-    const std::pair<BYTE, ACCESS_MASK> unreadable[] = {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, FILE_GENERIC_READ},
-                                                       {ACCESS_DENIED_CALLBACK_ACE_TYPE, FILE_ALL_ACCESS},
-                                                       {ACCESS_ALLOWED_OBJECT_ACE_TYPE, FILE_GENERIC_READ},
-                                                       {SYSTEM_MANDATORY_LABEL_ACE_TYPE, 0}};
-    for (const auto& [type, mask] : unreadable) {
+    const std::vector<unsigned char> none;
+    EXPECT_STREQ(Name(JudgeBuilt(&none)), Name(Protection::AdministratorsOnly));
+    EXPECT_STREQ(Name(JudgeBuilt(nullptr)), Name(Protection::ChangeableByAnother)) << "no list: everyone";
+    // A conditional entry decides by what the token holds beyond its SIDs: even one that grants
+    // only reading is not judged. Each: its type, 28 bytes, the mask, Everyone (S-1-1-0), and
+    // what a conditional entry carries after it, "artx" and an (empty) expression.
+    const std::pair<BYTE, BYTE> unreadable[] = {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0x89},  // 0x120089: read
+                                                {ACCESS_DENIED_CALLBACK_ACE_TYPE, 0xff},
+                                                {ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0x89},
+                                                {SYSTEM_MANDATORY_LABEL_ACE_TYPE, 0}};
+    for (const auto& [type, lowMask] : unreadable) {
         SCOPED_TRACE(static_cast<int>(type));
-        BuiltDescriptor descriptor;
-        descriptor.AddRaw(type, mask, std::string("artx\x00\x00\x00\x00", 8));
-        EXPECT_STREQ(Name(descriptor.Judge()), Name(Protection::CannotBeJudged));
+        const std::vector<unsigned char> entry = {type, 0, 28, 0, lowMask, 0, 0x12, 0, 1, 1, 0, 0, 0, 0,
+                                                  0,    1, 0,  0, 0,       0, 'a', 'r', 't', 'x', 0, 0, 0, 0};
+        EXPECT_STREQ(Name(JudgeBuilt(&entry)), Name(Protection::CannotBeJudged));
     }
 }
 
