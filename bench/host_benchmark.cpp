@@ -142,6 +142,15 @@ std::string Spread(std::vector<double> figures) {
     return text;
 }
 
+// The QPC value that the stand-in core's "timestamp" wrote; 0 when there is none.
+LONGLONG ReadTimestamp(const std::wstring& path) {
+    try {
+        return std::stoll(ReadWholeFile(path));
+    } catch (...) {
+        return 0;
+    }
+}
+
 std::wstring InstalledHelper(const std::wstring& installation) {
     return testing_support::InstallationPath(installation) + L"\\KELDRIX-Network.exe";
 }
@@ -159,11 +168,7 @@ std::optional<Startup> TimeStartup(const std::wstring& installation, const std::
                          "\n");
     if (!host.Start(std::to_wstring(port), L"lo", InstalledHelper(installation))) return std::nullopt;
     const LONGLONG ready = host.WaitForReady();
-    LONGLONG coreStarted = 0;
-    try {
-        coreStarted = std::stoll(ReadWholeFile(host.Path(L"core-started")));
-    } catch (...) {
-    }
+    const LONGLONG coreStarted = ReadTimestamp(host.Path(L"core-started"));
     if (ready == 0 || coreStarted == 0) {
         std::printf("%s: no ready record or no core start\n", ToUtf8(name).c_str());
         return std::nullopt;
@@ -217,11 +222,7 @@ void MeasureReadinessLatency(int runs) {
                              ToUtf8(host.Path(L"port-open")) + "\n");
         if (!host.Start(std::to_wstring(port), L"lo")) return;
         const LONGLONG ready = host.WaitForReady();
-        LONGLONG portOpen = 0;
-        try {
-            portOpen = std::stoll(ReadWholeFile(host.Path(L"port-open")));
-        } catch (...) {
-        }
+        const LONGLONG portOpen = ReadTimestamp(host.Path(L"port-open"));
         if (ready == 0 || portOpen == 0) {
             std::printf("run %d: no ready record or no port-open time\n", run);
             continue;
@@ -229,11 +230,8 @@ void MeasureReadinessLatency(int runs) {
         latencies.push_back(QpcMilliseconds(ready - portOpen));
     }
     if (latencies.empty()) return;
-    std::sort(latencies.begin(), latencies.end());
-    const double median = latencies.size() % 2 ? latencies[latencies.size() / 2]
-                                               : (latencies[latencies.size() / 2 - 1] + latencies[latencies.size() / 2]) / 2;
     std::printf("readiness detection latency (API port open -> \"ready\" record), %zu runs:\n", latencies.size());
-    std::printf("  min %.1f ms, median %.1f ms, max %.1f ms\n", latencies.front(), median, latencies.back());
+    std::printf("  %s\n", Spread(latencies).c_str());
 }
 
 void MeasureSupervisionCpu(int seconds) {
