@@ -47,11 +47,6 @@ DWORD RefuseChangeableByOthers(HANDLE opened, const Administrators& administrato
                                                                                               : ERROR_ACCESS_DENIED;
 }
 
-bool SamePath(const WideString& left, const WideString& right) {
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 // "X:\..." in the form that is not cut at MAX_PATH characters; deep trees make long paths.
 WideString WithoutLengthLimit(const WideString& path) {
     return path.size() > 1 && path[1] == L':' ? L"\\\\?\\" + path : path;
@@ -70,7 +65,7 @@ bool IsListedItself(HANDLE opened, const Listed& listed) {
     FILE_ATTRIBUTE_TAG_INFO information{};
     return GetFileInformationByHandleEx(opened, FileAttributeTagInfo, &information, sizeof(information)) &&
            (information.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
-           SamePath(FinalPathOf(opened), listed.path);
+           SameName(FinalPathOf(opened), listed.path);
 }
 
 // Judges every file and folder under a folder, walking the listings through handles, never
