@@ -1,8 +1,11 @@
 // Measures the host with the stand-in core: how soon after the core's API port opens the
-// "ready" record appears, and how much CPU time the host spends supervising a ready core.
-// Prints figures; asserts nothing. Run by hand: scripts/benchmark-host.sh [runs] [seconds].
+// "ready" record appears, what judging the installation costs before the core starts (an
+// installation as the tests use it against one with hundreds of rule sets under router), and how
+// much CPU time the host spends supervising a ready core. Prints figures; asserts nothing. Run by
+// hand: scripts/benchmark-host.sh [runs] [seconds].
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -72,8 +75,8 @@ public:
     std::wstring Path(const std::wstring& name) const { return folder_ + L"\\" + name; }
     void WriteCoreScript(const std::string& script) const { WriteFileAtomically(Path(L"core.txt"), script); }
 
-    bool Start(const std::wstring& api, const std::wstring& interfaceName) {
-        const std::wstring helper = testing_support::HelperPath();
+    bool Start(const std::wstring& api, const std::wstring& interfaceName,
+               const std::wstring& helper = testing_support::HelperPath()) {
         std::wstring commandLine = QuoteArgument(helper);
         for (const std::wstring& argument :
              {std::wstring(L"--host"), std::wstring(L"--config"), Path(L"core.txt"), std::wstring(L"--parent"),
@@ -93,7 +96,16 @@ public:
         }
         CloseHandle(started.hThread);
         process_ = started.hProcess;
+        startedAt_ = QpcNow();
         return true;
+    }
+
+    // The QPC value just after the host was created.
+    LONGLONG StartedAt() const { return startedAt_; }
+
+    // Waits for the host to end; the QPC value then, or 0 when it did not end in time.
+    LONGLONG WaitForEnd() const {
+        return WaitForSingleObject(process_, kReadyTimeoutMilliseconds) == WAIT_OBJECT_0 ? QpcNow() : 0;
     }
 
     // Polls the state file's size without opening it; the QPC value when "ready" showed.
@@ -115,7 +127,88 @@ public:
 private:
     std::wstring folder_;
     HANDLE process_ = nullptr;
+    LONGLONG startedAt_ = 0;
 };
+
+// "min ..., median ..., max ..." of figures in milliseconds.
+std::string Spread(std::vector<double> figures) {
+    if (figures.empty()) return "no figures";
+    std::sort(figures.begin(), figures.end());
+    const size_t middle = figures.size() / 2;
+    const double median = figures.size() % 2 ? figures[middle] : (figures[middle - 1] + figures[middle]) / 2;
+    char text[96];
+    std::snprintf(text, sizeof text, "min %.1f ms, median %.1f ms, max %.1f ms", figures.front(), median,
+                  figures.back());
+    return text;
+}
+
+// The QPC value that the stand-in core's "timestamp" wrote; 0 when there is none.
+LONGLONG ReadTimestamp(const std::wstring& path) {
+    try {
+        return std::stoll(ReadWholeFile(path));
+    } catch (...) {
+        return 0;
+    }
+}
+
+std::wstring InstalledHelper(const std::wstring& installation) {
+    return testing_support::InstallationPath(installation) + L"\\KELDRIX-Network.exe";
+}
+
+// From the host's creation to the core's first step, and to "ready"; none when either is missing.
+struct Startup {
+    double toCore = 0;
+    double toReady = 0;
+};
+
+std::optional<Startup> TimeStartup(const std::wstring& installation, const std::wstring& name) {
+    const uint16_t port = testing_support::FreeLoopbackPort();
+    HostRun host(name);
+    host.WriteCoreScript("timestamp " + ToUtf8(host.Path(L"core-started")) + "\nlisten " + std::to_string(port) +
+                         "\n");
+    if (!host.Start(std::to_wstring(port), L"lo", InstalledHelper(installation))) return std::nullopt;
+    const LONGLONG ready = host.WaitForReady();
+    const LONGLONG coreStarted = ReadTimestamp(host.Path(L"core-started"));
+    if (ready == 0 || coreStarted == 0) {
+        std::printf("%s: no ready record or no core start\n", ToUtf8(name).c_str());
+        return std::nullopt;
+    }
+    return Startup{QpcMilliseconds(coreStarted - host.StartedAt()), QpcMilliseconds(ready - host.StartedAt())};
+}
+
+// The host judges its whole installation before it creates the core. Each round starts a host in
+// the installation the tests use (the core, two DLLs and a folder of two rule sets: 6 entries under
+// router) and then in one with 400 rule sets (404 entries); the difference within a round leaves
+// out most of what the load of the moment adds to both. Then a host walks more than it may (4097
+// entries) and refuses.
+void MeasureInstallationCheck(int runs) {
+    std::vector<double> toCore[2], toReady[2], walk, refused;
+    for (int run = 0; run < runs; ++run) {
+        const std::optional<Startup> small = TimeStartup(L"installed", L"installed " + std::to_wstring(run));
+        const std::optional<Startup> full = TimeStartup(L"full-size", L"full-size " + std::to_wstring(run));
+        if (small && full) {
+            toCore[0].push_back(small->toCore);
+            toReady[0].push_back(small->toReady);
+            toCore[1].push_back(full->toCore);
+            toReady[1].push_back(full->toReady);
+            walk.push_back(full->toCore - small->toCore);
+        }
+        HostRun host(L"too large " + std::to_wstring(run));
+        host.WriteCoreScript("");
+        if (!host.Start(L"1", L"lo", InstalledHelper(L"too-large"))) return;
+        const LONGLONG ended = host.WaitForEnd();
+        if (ended != 0) refused.push_back(QpcMilliseconds(ended - host.StartedAt()));
+    }
+    std::printf("the installation judged before the core starts, %zu rounds:\n", walk.size());
+    const char* names[] = {"installed (6 entries)", "full-size (404 entries)"};
+    for (size_t which = 0; which < 2; ++which) {
+        std::printf("  %s: host created -> core's first step: %s\n", names[which], Spread(toCore[which]).c_str());
+        std::printf("  %s: host created -> \"ready\" record: %s\n", names[which], Spread(toReady[which]).c_str());
+    }
+    std::printf("  398 entries more (full-size less installed, same round), to the core's first step: %s\n",
+                Spread(walk).c_str());
+    std::printf("  too-large (4097 entries, refused): host created -> host ended: %s\n", Spread(refused).c_str());
+}
 
 void MeasureReadinessLatency(int runs) {
     std::vector<double> latencies;
@@ -129,11 +222,7 @@ void MeasureReadinessLatency(int runs) {
                              ToUtf8(host.Path(L"port-open")) + "\n");
         if (!host.Start(std::to_wstring(port), L"lo")) return;
         const LONGLONG ready = host.WaitForReady();
-        LONGLONG portOpen = 0;
-        try {
-            portOpen = std::stoll(ReadWholeFile(host.Path(L"port-open")));
-        } catch (...) {
-        }
+        const LONGLONG portOpen = ReadTimestamp(host.Path(L"port-open"));
         if (ready == 0 || portOpen == 0) {
             std::printf("run %d: no ready record or no port-open time\n", run);
             continue;
@@ -141,11 +230,8 @@ void MeasureReadinessLatency(int runs) {
         latencies.push_back(QpcMilliseconds(ready - portOpen));
     }
     if (latencies.empty()) return;
-    std::sort(latencies.begin(), latencies.end());
-    const double median = latencies.size() % 2 ? latencies[latencies.size() / 2]
-                                               : (latencies[latencies.size() / 2 - 1] + latencies[latencies.size() / 2]) / 2;
     std::printf("readiness detection latency (API port open -> \"ready\" record), %zu runs:\n", latencies.size());
-    std::printf("  min %.1f ms, median %.1f ms, max %.1f ms\n", latencies.front(), median, latencies.back());
+    std::printf("  %s\n", Spread(latencies).c_str());
 }
 
 void MeasureSupervisionCpu(int seconds) {
@@ -180,6 +266,7 @@ int main(int argc, char** argv) {
     WSADATA winsock{};
     WSAStartup(MAKEWORD(2, 2), &winsock);
     MeasureReadinessLatency(runs);
+    MeasureInstallationCheck(runs);
     MeasureSupervisionCpu(seconds);
     WSACleanup();
     return 0;

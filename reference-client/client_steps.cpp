@@ -170,15 +170,15 @@ HelperRun SwitchProxyOn(const Connection& connection) {
 }
 
 // The guard ends the core if this client dies first, then puts the proxy back and deletes the
-// configuration. It needs the core's id, which the host does not report.
+// configuration. It needs the core's id and creation time, which the host does not report.
 UniqueHandleNull StartGuard(const Connection& connection) {
     const Paths& paths = connection.paths;
-    const DWORD coreId = FindCoreProcessId(paths.core, connection.launcherId, connection.launchedAt);
-    std::printf("[client] core process: %lu\n", coreId);
+    const FoundCore core = FindCore(paths.core, connection.launcherId, connection.launchedAt);
+    std::printf("[client] core process: %lu\n", core.id);
     UniqueHandleNull guard = StartHelperAndShow(
-        paths.helper, {L"--guard", L"--parent", OwnProcessId(), L"--core", FormatUnsigned(coreId), L"--state",
-                       paths.proxyState, L"--config", paths.config, L"--expected-proxy",
-                       LocalProxy(connection.proxyPort)});
+        paths.helper, {L"--guard", L"--parent", OwnProcessId(), L"--core", FormatUnsigned(core.id), L"--core-created",
+                       FormatUnsigned(core.created), L"--state", paths.proxyState, L"--config", paths.config,
+                       L"--expected-proxy", LocalProxy(connection.proxyPort)});
     std::printf("[client] guard started\n");
     return guard;
 }

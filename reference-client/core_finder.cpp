@@ -62,18 +62,16 @@ uint64_t CurrentFileTime() {
     return FileTimeCount(now);
 }
 
-DWORD FindCoreProcessId(const std::wstring& corePath, DWORD launcherId, uint64_t startedNotBefore) {
+FoundCore FindCore(const std::wstring& corePath, DWORD launcherId, uint64_t startedNotBefore) {
     const std::vector<PROCESSENTRY32W> processes = ProcessSnapshot();
     const std::set<DWORD> hosts = HostsStartedBy(processes, launcherId);
-    DWORD found = 0;
-    uint64_t newest = 0;
+    FoundCore found;
     for (const PROCESSENTRY32W& entry : processes) {
         if (hosts.count(entry.th32ParentProcessID) == 0 || !IsNamed(entry, L"sing-box.exe")) continue;
         uint64_t created = 0;
         if (ReadCoreCreationTime(entry.th32ProcessID, corePath, created) && created >= startedNotBefore &&
-            created >= newest) {
-            found = entry.th32ProcessID;
-            newest = created;
+            created >= found.created) {
+            found = FoundCore{entry.th32ProcessID, created};
         }
     }
     return found;

@@ -31,11 +31,6 @@ std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
     return IdentityOf(file.Get());
 }
 
-bool SameName(const WideString& left, const WideString& right) {
-    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
-                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
-}
-
 }  // namespace
 
 WideString FinalFolderPath(const WideString& fullPath) {
@@ -64,6 +59,11 @@ std::optional<FileIdentity> IdentityAt(const WideString& path) {
 bool DeleteIfStill(const WideString& path, const FileIdentity& identity) {
     const UniqueHandleFile file = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES);
     return DiskFileIdentity(file) == identity && DeleteThroughHandle(file.Get());
+}
+
+bool SameName(const WideString& left, const WideString& right) {
+    return CompareStringOrdinal(left.c_str(), static_cast<int>(left.size()), right.c_str(),
+                                static_cast<int>(right.size()), TRUE) == CSTR_EQUAL;
 }
 
 bool IsDiskFile(HANDLE file) { return GetFileType(file) == FILE_TYPE_DISK; }

@@ -14,6 +14,10 @@
 // them.
 inline constexpr DWORD kClientPathOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
+// True when two names or paths are the same to the file system: letter case is ignored, as
+// Windows ignores it in names.
+bool SameName(const WideString& left, const WideString& right);
+
 // True when the handle holds a file on disk, not a pipe, a console or another device.
 bool IsDiskFile(HANDLE file);
 

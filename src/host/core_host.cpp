@@ -78,15 +78,6 @@ UniqueHandleFile OpenInheritableNul() {
                                         OPEN_EXISTING, 0, nullptr));
 }
 
-// An installation that an unelevated program of the client's user, or of the user the host runs
-// as, could change is refused.
-DWORD RefuseChangeableByEitherUser(const HeldInstallation& installation, const HostSession& session) {
-    const UniqueHandleNull hostUserRights = UnelevatedCopyOfOwnToken();
-    if (!hostUserRights) return ERROR_ACCESS_DENIED;
-    const DWORD refusal = installation.RefuseChangeableBy(session.clientUserRights.Get());
-    return refusal != ERROR_SUCCESS ? refusal : installation.RefuseChangeableBy(hostUserRights.Get());
-}
-
 void EndUnresumedCore(PROCESS_INFORMATION& core) {
     const UniqueHandleNull process(core.hProcess);
     const UniqueHandleNull thread(core.hThread);
@@ -100,7 +91,7 @@ void EndUnresumedCore(PROCESS_INFORMATION& core) {
 DWORD CreateCoreFromUnchangeableInstallation(HostSession& session, HANDLE input, PROCESS_INFORMATION& core) {
     HeldInstallation installation;
     DWORD error = installation.Hold(GetExecutablePath());
-    if (error == ERROR_SUCCESS) error = RefuseChangeableByEitherUser(installation, session);
+    if (error == ERROR_SUCCESS) error = installation.RefuseUnlessAdministratorsOnly();
     if (error != ERROR_SUCCESS) return error;
     const CoreLaunchPlan plan = PlanCoreLaunch(installation.HelperDirectory(), session.options.Get(L"--config"));
     error = CreateCoreSuspendedInJob(session.job.Get(), plan, input, session.pipeWrite.Get(), core);
@@ -159,15 +150,12 @@ bool WorkOnClientPathsAsUser() {
 // Once the client is verified, everything the host does on the paths it named runs with the
 // client's token cut down to an unelevated program's rights, never with the token itself: the
 // client may be an elevated program of its user, and the host itself may run as an administrator
-// who typed their credentials into the consent prompt for a standard user. The same copy decides
-// whether the installation is beyond the user's reach. Without it, or where it cannot be put on
-// the thread, the host writes nothing more.
-bool WorkOnClientPathsAsClient(HostSession& session, HANDLE clientToken) {
-    session.clientUserRights = UnelevatedCopy(clientToken);
-    if (!session.clientUserRights) return false;
-    UniqueHandleNull forClientPaths = SameToken(session.clientUserRights.Get());
-    if (!forClientPaths) return false;
-    UseForClientPaths(std::move(forClientPaths));
+// who typed their credentials into the consent prompt for a standard user. Without that copy, or
+// where it cannot be put on the thread, the host writes nothing more.
+bool WorkOnClientPathsAsClient(HANDLE clientToken) {
+    UniqueHandleNull clientUserRights = UnelevatedCopy(clientToken);
+    if (!clientUserRights) return false;
+    UseForClientPaths(std::move(clientUserRights));
     return ClientPathAccess().Granted();
 }
 
@@ -186,7 +174,7 @@ uint32_t RunHost(const OptionMap& options) {
         session.ReportFailure("parent-check", "PARENT_GONE", ERROR_ACCESS_DENIED);
         return session.Finish(kFailedBeforeCore);
     }
-    if (!WorkOnClientPathsAsClient(session, clientToken.Get())) return kFailedBeforeCore;
+    if (!WorkOnClientPathsAsClient(clientToken.Get())) return kFailedBeforeCore;
     if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
     if (!CreateKillOnCloseJob(session)) return session.Finish(kFailedBeforeCore);
     if (!CreateOutputPipe(session)) return session.Finish(kFailedBeforeCore);

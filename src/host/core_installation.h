@@ -1,40 +1,41 @@
 #pragma once
 
+#include <cstddef>
+
 #include "base/text.h"
 #include "base/unique_resource.h"
 
-// What the host runs elevated must be beyond the reach of the user who asked for it: otherwise
-// any program of the user could copy the helper into a folder of its own, put itself at
-// router\sing-box.exe beside it, and be run as administrator with the helper's signature on the
-// consent prompt. So the helper's folder, its router folder and router\sing-box.exe are checked
-// before the core starts, and held so that none of them is swapped until it has.
+// What the host runs elevated must be beyond the reach of anyone but the administrators:
+// otherwise any program of a user could copy the helper into a folder of its own, put itself at
+// router\sing-box.exe or router\wintun.dll beside it, and be run as administrator with the
+// helper's signature on the consent prompt. So before the core starts, the helper's folder, the
+// helper, router and everything under router are judged by their owners and access entries
+// (administrators_only.h), and the folders and the core are held so that none of them is swapped
+// until it has.
 
-// What would let a user change what runs from a file or folder: writing or appending data (in a
-// folder: adding a file or a subfolder), deleting it or anything in it, changing its attributes,
-// its access list or its owner.
-inline constexpr DWORD kChangingAccess =
-    FILE_WRITE_DATA | FILE_APPEND_DATA | DELETE | FILE_DELETE_CHILD | FILE_WRITE_ATTRIBUTES | WRITE_DAC | WRITE_OWNER;
-
-// Whether `userRights` (an unelevated impersonation token) could change a file or folder that
-// `descriptor` (owner, group and access list) protects. ERROR_ACCESS_DENIED when the owner is its
-// user or one of its enabled groups (IsOwnedBy: an owner can always take the right back), or when
-// the system (AccessCheck: owner rights, inheritance-only and deny entries) grants it any changing
-// access; 0 when neither; or the error of a check that could not be made.
-DWORD RefuseChangeableBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights);
+// The most files and folders under router that are judged; a larger tree is refused rather than
+// walked for long. An installation's router folder holds the core, a few DLLs and perhaps rule
+// sets: some hundreds of files.
+inline constexpr size_t kMostEntriesUnderRouter = 4096;
 
 // The installation the running helper belongs to, found from the final path of its own image
-// (not the path it was started by), held for as long as this object lives: opened with data
-// access (reading and running the core, listing the folders) and sharing reading only, so that
-// the system refuses to write, delete or rename any of them, or to replace them by a rename.
-// Sharing binds only handles with data access; one that reads attributes alone holds nothing.
+// (not the path it was started by). Its folder, router and router\sing-box.exe are held for as
+// long as this object lives: opened with data access (reading and running the core, listing the
+// folders) and sharing reading only, so that the system refuses to write, delete or rename any of
+// them, or to replace them by a rename. Sharing binds only handles with data access; one that
+// reads attributes alone holds nothing.
 class HeldInstallation {
 public:
-    // Opens the three beside `helperImage` (the running helper's path). 0, ERROR_FILE_NOT_FOUND
-    // when the router folder or the core is missing, or the error of an open that failed otherwise.
+    // Opens the helper beside `helperImage` (the running helper's path) and holds the three.
+    // 0, ERROR_FILE_NOT_FOUND when the router folder or the core is missing, or the error of an
+    // open that failed otherwise.
     DWORD Hold(const WideString& helperImage);
 
-    // 0 when `userRights` may change none of the three; otherwise as RefuseChangeableBy.
-    DWORD RefuseChangeableBy(HANDLE userRights) const;
+    // 0 when the installation lies on a fixed local drive, and administrators alone may change
+    // the helper's folder, the helper, router and every file and folder under router, of which
+    // there are at most kMostEntriesUnderRouter and none is a link, a junction or another
+    // reparse point; ERROR_ACCESS_DENIED when not; or the error of a look that failed.
+    DWORD RefuseUnlessAdministratorsOnly() const;
 
     // True when `process` runs the very core held (the same volume and file index), not whatever
     // its path named by the time the process was created.
@@ -45,6 +46,7 @@ public:
 
 private:
     WideString helperDirectory_;
+    UniqueHandleFile helper_;
     UniqueHandleFile helperFolder_;
     UniqueHandleFile routerFolder_;
     UniqueHandleFile core_;

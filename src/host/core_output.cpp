@@ -81,8 +81,9 @@ DWORD WINAPI CoreOutputReader::ReadUntilStopped(void* reader) {
     CoreOutputReader& self = *static_cast<CoreOutputReader*>(reader);
     char* const buffer = self.readBuffer_.data();
     DWORD read = 0;
-    // Waits for the core's next write. A broken pipe (every writer gone) or a cancelled read ends it.
-    while (!self.stopping_ && ReadFile(self.pipe_, buffer, kReadBufferBytes, &read, nullptr) && read > 0) {
+    // Waits for the core's next write. A broken pipe (every writer gone) or a cancelled read ends it;
+    // a read of no bytes is a write of no bytes, and the next one follows.
+    while (!self.stopping_ && ReadFile(self.pipe_, buffer, kReadBufferBytes, &read, nullptr)) {
         self.tail_.Append(std::string_view(buffer, read));
     }
     return 0;

@@ -13,8 +13,6 @@ struct HostSession {
 
     const OptionMap& options;
     UniqueHandleNull client;
-    // The client's token cut down to what an unelevated program of its user holds.
-    UniqueHandleNull clientUserRights;
     UniqueHandleNull job;
     UniqueHandleNull pipeRead;
     UniqueHandleNull pipeWrite;

@@ -75,6 +75,17 @@ bool ReadRestrictingSidCount(HANDLE token, DWORD& count) {
     return true;
 }
 
+// The last relative id of the label's SID (S-1-16-<rid>).
+bool ReadIntegrity(HANDLE token, DWORD& integrity) {
+    const std::vector<unsigned char> label = TokenInformation(token, TokenIntegrityLevel);
+    if (label.empty()) return false;
+    const PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    const UCHAR parts = *GetSidSubAuthorityCount(sid);
+    if (parts == 0) return false;
+    integrity = *GetSidSubAuthority(sid, parts - 1u);
+    return true;
+}
+
 bool ReadOwnFacts(TokenFacts& facts) {
     UniqueHandleNull own;
     return OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()) && ReadTokenFacts(own.Get(), facts);
@@ -93,7 +104,8 @@ bool ReadTokenFacts(HANDLE token, TokenFacts& facts) {
     const std::vector<unsigned char> user = TokenInformation(token, TokenUser);
     DWORD appContainer = 0;
     if (user.empty() || !ReadRestrictingSidCount(token, facts.restrictingSids) ||
-        !ReadFixed(token, TokenIsAppContainer, appContainer) || !ReadFixed(token, TokenSessionId, facts.sessionId)) {
+        !ReadFixed(token, TokenIsAppContainer, appContainer) || !ReadFixed(token, TokenSessionId, facts.sessionId) ||
+        !ReadIntegrity(token, facts.integrity)) {
         return false;
     }
     facts.user = SidText(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid);
@@ -103,36 +115,14 @@ bool ReadTokenFacts(HANDLE token, TokenFacts& facts) {
 
 bool IsOrdinaryInteractiveClient(const TokenFacts& client, DWORD hostSessionId) {
     const bool service = client.user == L"S-1-5-18" || client.user == L"S-1-5-19" || client.user == L"S-1-5-20";
-    return !service && client.restrictingSids == 0 && !client.appContainer && client.sessionId == hostSessionId;
+    return !service && client.restrictingSids == 0 && !client.appContainer &&
+           client.integrity >= SECURITY_MANDATORY_MEDIUM_RID && client.sessionId == hostSessionId;
 }
 
 bool IsOrdinaryInteractiveClient(HANDLE clientToken) {
     TokenFacts client, host;
     return ReadTokenFacts(clientToken, client) && ReadOwnFacts(host) &&
            IsOrdinaryInteractiveClient(client, host.sessionId);
-}
-
-bool IsOwnedBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights) {
-    PSID owner = nullptr;
-    BOOL defaulted = FALSE;
-    if (!GetSecurityDescriptorOwner(descriptor, &owner, &defaulted) || owner == nullptr) return true;
-    const std::vector<unsigned char> user = TokenInformation(userRights, TokenUser);
-    const std::vector<unsigned char> groups = TokenInformation(userRights, TokenGroups);
-    if (user.empty() || groups.empty()) return true;
-    if (EqualSid(owner, reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid)) return true;
-    const auto* held = reinterpret_cast<const TOKEN_GROUPS*>(groups.data());
-    for (DWORD i = 0; i < held->GroupCount; ++i) {
-        const DWORD attributes = held->Groups[i].Attributes;
-        const bool enabled = (attributes & SE_GROUP_ENABLED) != 0 && (attributes & SE_GROUP_USE_FOR_DENY_ONLY) == 0;
-        if (enabled && EqualSid(owner, held->Groups[i].Sid)) return true;
-    }
-    return false;
-}
-
-UniqueHandleNull SameToken(HANDLE token) {
-    UniqueHandleNull same;
-    DuplicateHandle(GetCurrentProcess(), token, GetCurrentProcess(), same.Put(), 0, FALSE, DUPLICATE_SAME_ACCESS);
-    return same;
 }
 
 UniqueHandleNull ClientImpersonationToken(HANDLE client) {

@@ -6,30 +6,27 @@
 // The tokens the elevated host works with on the client's behalf.
 
 // What tells an ordinary interactive user's program from anything else that could name itself
-// the client: a restricted or sandboxed program, or a service.
+// the client: a restricted, sandboxed or low-integrity program, or a service.
 struct TokenFacts {
     WideString user;  // the user's SID, as text ("S-1-5-21-...")
     DWORD restrictingSids = 0;
     bool appContainer = false;
     DWORD sessionId = 0;
+    DWORD integrity = 0;  // the relative id of its integrity label: SECURITY_MANDATORY_*_RID
 };
 
 // False when any of them cannot be read. Needs TOKEN_QUERY.
 bool ReadTokenFacts(HANDLE token, TokenFacts& facts);
 
 // True for the token of a program that an ordinary user runs in `hostSessionId`, the host's own
-// session: no restricting SIDs (a restricted token is granted nothing by an access list, so
-// every installation would look unchangeable to it), no AppContainer, not SYSTEM, LocalService
-// or NetworkService, not another session's.
+// session: no restricting SIDs, no AppContainer, at least medium integrity, not SYSTEM,
+// LocalService or NetworkService, not another session's. A restricted, sandboxed or low-integrity
+// program is kept from much that its user may do, and the elevated host, which acts for it, must
+// not become its way around that.
 bool IsOrdinaryInteractiveClient(const TokenFacts& client, DWORD hostSessionId);
 
 // The same, read from `clientToken` and the host's own token; false when either cannot be read.
 bool IsOrdinaryInteractiveClient(HANDLE clientToken);
-
-// True when the owner that `descriptor` names is the user of `userRights` or a group that it
-// holds enabled: that owner may always give itself the right to change the access list, whatever
-// the list says (an OWNER RIGHTS entry included). Also true when either cannot be read.
-bool IsOwnedBy(PSECURITY_DESCRIPTOR descriptor, HANDLE userRights);
 
 // The client's own token, as an impersonation token that can be queried and duplicated; the host
 // works with its unelevated copy, never with it. None when it cannot be had (GetLastError right
@@ -44,13 +41,8 @@ UniqueHandleNull ClientImpersonationToken(HANDLE client);
 UniqueHandleNull UnelevatedCopy(HANDLE token);
 
 // The host's own token cut down that way: its rights on client-named paths until the client is
-// verified and its own token can be taken, and the other user whose unelevated programs must not
-// be able to change the installation (the administrator who typed their credentials for a
-// standard user).
+// verified and its own token can be taken.
 UniqueHandleNull UnelevatedCopyOfOwnToken();
-
-// Another handle to the same token, with the same access; none when it cannot be made.
-UniqueHandleNull SameToken(HANDLE token);
 
 // Where Windows offers it, refuses junctions and other redirections that a non-administrator
 // created, for this process from now on. Elsewhere it changes nothing.

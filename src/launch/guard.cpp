@@ -5,6 +5,7 @@
 #include "base/command_line.h"
 #include "base/file_by_handle.h"
 #include "base/file_io.h"
+#include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_commands.h"
@@ -69,12 +70,26 @@ struct WatchedCore {
     bool mayEnd = false;
 };
 
-WatchedCore OpenCore(uint32_t coreId) {
+// With a creation time, the core is the process of that id created then: once the core has
+// ended, its id may go to another program of the user, which is then taken for a core that has
+// gone, as is one whose creation time cannot be read. Without one, whatever holds the id.
+WatchedCore OpenCore(uint32_t coreId, std::optional<uint64_t> created) {
+    const DWORD query = created ? PROCESS_QUERY_LIMITED_INFORMATION : 0;
     WatchedCore core;
-    core.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, coreId));
+    core.process.Reset(OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | query, FALSE, coreId));
     core.mayEnd = core.process.IsValid();
-    if (!core.mayEnd) core.process.Reset(OpenProcess(SYNCHRONIZE, FALSE, coreId));
+    if (!core.mayEnd) core.process.Reset(OpenProcess(SYNCHRONIZE | query, FALSE, coreId));
+    uint64_t creationTime = 0;
+    if (core.process && created && (!ReadCreationTime(core.process.Get(), creationTime) || creationTime != *created)) {
+        core.process.Reset();
+    }
     return core;
+}
+
+std::optional<uint64_t> CoreCreationTime(const OptionMap& options) {
+    const WideString& created = options.Get(L"--core-created");
+    if (created.empty()) return std::nullopt;
+    return ParseUnsigned64(created);
 }
 
 // Where the guard may not end the core, it gives the host the time to do so, so that the
@@ -111,16 +126,17 @@ void CleanUp(const OptionMap& options, const GuardedFiles& files) {
 }  // namespace
 
 uint32_t RunGuard(const OptionMap& options) {
-    // Both ids are converted before either process is opened: a "--core" that does not convert
+    // The options are converted before either process is opened: a "--core" that does not convert
     // must not leave the client's handle behind.
     const uint32_t clientId = ParseUnsigned32(options.Get(L"--parent"));
     const uint32_t coreId = ParseUnsigned32(options.Get(L"--core"));
+    const std::optional<uint64_t> coreCreated = CoreCreationTime(options);
     const GuardedFiles files = IdentifyGuardedFiles(options);
     UniqueHandleNull client(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, clientId));
     // Only a client that is no longer there has ended; one the guard may not open still runs,
     // and its connection is left as it is.
     if (!client && GetLastError() != ERROR_INVALID_PARAMETER) return kNotWatched;
-    WatchedCore core = OpenCore(coreId);
+    WatchedCore core = OpenCore(coreId, coreCreated);
     if (!core.process) return kNotWatched;
     if (!client) {
         EndCore(core);

@@ -1,7 +1,6 @@
-// Whether a user could change an installation, decided by its owner and the system's AccessCheck
-// against access lists that real Windows folders carry, for a token built like a medium-integrity
-// client's: Administrators for deny only. Then the installation held, and the core that runs
-// compared with the one held.
+// Whether administrators alone may change an installation, judged from owners and access entries
+// that real Windows folders carry and that a user could make; then the installation held, and the
+// core that runs compared with the one held.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -15,8 +14,8 @@
 // clang-format on
 
 #include "base/process.h"
+#include "host/administrators_only.h"
 #include "host/core_installation.h"
-#include "host/user_rights.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 
@@ -25,70 +24,141 @@ namespace {
 const std::wstring kTrustedInstaller = L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
 const std::wstring kAllApplicationPackages = L"S-1-15-2-1";
 const std::wstring kAllRestrictedApplicationPackages = L"S-1-15-2-2";
+const std::wstring kUser = L"S-1-5-21-1004336348-1177238915-682003330-1001";
+const std::wstring kThirdUser = L"S-1-5-21-1004336348-1177238915-682003330-1004";
+const std::wstring kWineUser = L"S-1-5-21-0-0-0-1000";
 
-std::wstring UserSid(HANDLE token) {
-    const std::vector<unsigned char> user = TokenInformation(token, TokenUser);
-    UniqueLocalMemory text;
-    if (user.empty() ||
-        !ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid,
-                                reinterpret_cast<wchar_t**>(text.Put()))) {
-        return {};
+const wchar_t* Name(Protection protection) {
+    switch (protection) {
+        case Protection::AdministratorsOnly: return L"administrators only";
+        case Protection::OwnedByAnother: return L"owned by another";
+        case Protection::ChangeableByAnother: return L"changeable by another";
+        case Protection::CannotBeJudged: return L"cannot be judged";
     }
-    return static_cast<const wchar_t*>(text.Get());
+    return L"?";
 }
 
-TEST(InstallationCheck, OnlyWhatAnUnelevatedUserCannotChangePasses) {
-    const UniqueHandleNull client = UnelevatedCopyOfOwnToken();
-    ASSERT_TRUE(client);
-    const std::wstring user = UserSid(client.Get());
-    ASSERT_FALSE(user.empty());
+Protection Judge(const std::wstring& sddl, bool othersOfWine = false) {
+    UniqueLocalMemory descriptor;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, descriptor.Put(),
+                                                              nullptr)) {
+        ADD_FAILURE() << "not SDDL: " << ToUtf8(sddl) << ", error " << GetLastError();
+        return Protection::CannotBeJudged;
+    }
+    return JudgeProtection(descriptor.Get(), Administrators(othersOfWine));
+}
+
+TEST(AdministratorsOnly, JudgedByOwnerAndEntriesAlone) {
     struct Case {
-        const char* folder;
+        const char* what;
         std::wstring sddl;
-        DWORD expected;
-        bool ownedByTheUser = false;  // by its user or one of its enabled groups
+        Protection expected;
+        bool othersOfWine = false;
     };
+    const std::wstring adminsOnly = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
     const Case cases[] = {
-        {"Program Files",
+        {"Program Files as it ships",
          L"O:" + kTrustedInstaller + L"G:" + kTrustedInstaller + L"D:PAI(A;;FA;;;" + kTrustedInstaller +
              L")(A;CIIO;GA;;;" + kTrustedInstaller + L")(A;;0x1301bf;;;SY)(A;OICIIO;GA;;;SY)(A;;0x1301bf;;;BA)"
              L"(A;OICIIO;GA;;;BA)(A;;0x1200a9;;;BU)(A;OICIIO;GXGR;;;BU)(A;OICIIO;GA;;;CO)(A;;0x1200a9;;;" +
              kAllApplicationPackages + L")(A;OICIIO;GXGR;;;" + kAllApplicationPackages + L")(A;;0x1200a9;;;" +
              kAllRestrictedApplicationPackages + L")(A;OICIIO;GXGR;;;" + kAllRestrictedApplicationPackages + L")",
-         ERROR_SUCCESS},
-        {"a folder in the user's profile",
-         L"O:" + user + L"G:" + user + L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;FA;;;" + user + L")",
-         ERROR_ACCESS_DENIED, true},
-        {"a folder where Authenticated Users may modify",
-         L"O:BAG:SYD:(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)(A;OICI;0x1301bf;;;AU)",
-         ERROR_ACCESS_DENIED},
-        {"a folder the user owns, though its list lets everyone only read (the owner may change the list)",
-         L"O:" + user + L"G:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)", ERROR_ACCESS_DENIED, true},
-        // OWNER RIGHTS takes the owner's implicit rights away, so Windows' AccessCheck grants no
-        // change here; yet the owner may take ownership's rights back at any time.
-        {"a folder the user owns whose OWNER RIGHTS entry grants only reading",
-         L"O:" + user + L"G:SYD:P(A;OICI;FR;;;OW)(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)",
-         ERROR_ACCESS_DENIED, true},
-        // Windows grants the owner READ_CONTROL and WRITE_DAC whatever a deny entry says (Wine
-        // lets the entry take them away).
-        {"a folder the user owns whose list denies the user every right to change it",
-         L"O:" + user + L"G:SYD:P(D;OICI;0x1d0156;;;" + user + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)",
-         ERROR_ACCESS_DENIED, true},
-        {"a folder owned by Everyone, a group the user holds, that lets everyone only read",
-         L"O:WDG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;WD)", ERROR_ACCESS_DENIED, true},
-        {"a folder that an elevated administrator installed: owned by Administrators, deny-only for the user",
-         L"O:BAG:SYD:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)", ERROR_SUCCESS},
-        {"a folder where everyone may modify but the user is denied it",
-         L"O:BAG:SYD:(D;;0x1301bf;;;" + user + L")(A;;0x1301bf;;;WD)(A;;FA;;;BA)", ERROR_SUCCESS},
+         Protection::AdministratorsOnly},
+        {"what an elevated installer made: owned by Administrators",
+         L"O:BAG:SYD:(A;;GA;;;BA)(A;;GA;;;SY)(A;;0x1200a9;;;BU)", Protection::AdministratorsOnly},
+        {"owned by SYSTEM", L"O:SYG:SY" + adminsOnly, Protection::AdministratorsOnly},
+        // An owner may always give itself the right to change the list back.
+        {"owned by the user, though only administrators may change it", L"O:" + kUser + L"G:SY" + adminsOnly,
+         Protection::OwnedByAnother},
+        {"owned by Everyone", L"O:WDG:SY" + adminsOnly, Protection::OwnedByAnother},
+        {"with no owner", L"G:SY" + adminsOnly, Protection::OwnedByAnother},
+        {"a third user's write entry", L"O:BAG:SY" + adminsOnly + L"(A;;0x116;;;" + kThirdUser + L")",
+         Protection::ChangeableByAnother},
+        {"an entry inherited from the folder above counts like its own",
+         L"O:BAG:SYD:AI(A;ID;FA;;;BA)(A;ID;0x1301bf;;;BU)", Protection::ChangeableByAnother},
+        {"the user denied a right that Everyone is granted: someone else still has it",
+         L"O:BAG:SYD:(D;;0x1301bf;;;" + kUser + L")(A;;0x1301bf;;;WD)(A;;FA;;;BA)", Protection::ChangeableByAnother},
+        {"deny entries alone let nobody in",
+         L"O:BAG:SYD:(D;OICI;FA;;;BU)(D;;FA;;;" + kUser + L")(A;OICI;FA;;;BA)", Protection::AdministratorsOnly},
+        {"inherit-only entries apply to what is created below, not to the folder",
+         L"O:BAG:SYD:(A;OICI;FA;;;BA)(A;OICIIO;GA;;;CO)(A;OICIIO;FA;;;" + kUser + L")",
+         Protection::AdministratorsOnly},
+        // Under Wine: a file another Unix user owns, mode 0755.
+        {"Anonymous Logon's, on Windows", L"O:ANG:SYD:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1200a9;;;WD)",
+         Protection::OwnedByAnother},
+        {"Wine's other Unix user's, mode 0755", L"O:ANG:SYD:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1200a9;;;WD)",
+         Protection::AdministratorsOnly, true},
+        {"Wine's other Unix user's, mode 0777", L"O:ANG:SYD:(A;;FA;;;SY)(A;;FA;;;AN)(A;;0x1301bf;;;WD)",
+         Protection::ChangeableByAnother, true},
+        {"the Wine user's own", L"O:" + kWineUser + L"G:SYD:(A;;FA;;;SY)(A;;FA;;;" + kWineUser + L")(A;;0x1200a9;;;WD)",
+         Protection::OwnedByAnother, true},
     };
     for (const Case& folder : cases) {
-        SCOPED_TRACE(folder.folder);
-        UniqueLocalMemory descriptor;
-        ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorW(folder.sddl.c_str(), SDDL_REVISION_1,
-                                                                         descriptor.Put(), nullptr))
-            << GetLastError();
-        EXPECT_EQ(RefuseChangeableBy(descriptor.Get(), client.Get()), folder.expected);
-        EXPECT_EQ(IsOwnedBy(descriptor.Get(), client.Get()), folder.ownedByTheUser);
+        SCOPED_TRACE(folder.what);
+        EXPECT_STREQ(Name(Judge(folder.sddl, folder.othersOfWine)), Name(folder.expected));
+    }
+}
+
+// Each right that changes a file or a folder, granted to Users, alone.
+TEST(AdministratorsOnly, EveryChangeRightRefusesAndNoOtherRightDoes) {
+    const std::pair<const wchar_t*, bool> rights[] = {
+        {L"WD", true},   {L"0x2", true},  {L"0x4", true},  {L"0x10", true}, {L"0x40", true},  {L"0x100", true},
+        {L"SD", true},   {L"WO", true},   {L"GW", true},   {L"GA", true},   {L"FA", true},    {L"0x1301bf", true},
+        {L"0x1", false}, {L"0x8", false}, {L"0x20", false}, {L"0x80", false}, {L"RC", false}, {L"0x100000", false},
+        {L"GR", false},  {L"GX", false},  {L"FR", false},  {L"FX", false},  {L"0x1200a9", false},
+    };
+    for (const auto& [right, changes] : rights) {
+        SCOPED_TRACE(ToUtf8(right));
+        const std::wstring sddl = L"O:BAG:SYD:(A;;FA;;;BA)(A;;" + std::wstring(right) + L";;;BU)";
+        EXPECT_STREQ(Name(Judge(sddl)),
+                     Name(changes ? Protection::ChangeableByAnother : Protection::AdministratorsOnly));
+    }
+}
+
+// Owned by Administrators, with an access list of their own entry and `entry` (raw bytes: SDDL
+// under Wine knows no conditional or object entries), or with no access list at all.
+Protection JudgeBuilt(const std::vector<unsigned char>* entry) {
+    static unsigned char administrators[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 2, 0, 0};  // S-1-5-32-544
+    alignas(DWORD) unsigned char list[256] = {};
+    const auto entries = reinterpret_cast<PACL>(list);
+    InitializeAcl(entries, sizeof(list), ACL_REVISION_DS);
+    AddAccessAllowedAce(entries, ACL_REVISION, FILE_ALL_ACCESS, administrators);
+    if (entry != nullptr && !entry->empty()) {
+        EXPECT_TRUE(AddAce(entries, ACL_REVISION_DS, MAXDWORD, const_cast<unsigned char*>(entry->data()),
+                           static_cast<DWORD>(entry->size())));
+    }
+    SECURITY_DESCRIPTOR descriptor{};
+    InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
+    SetSecurityDescriptorOwner(&descriptor, administrators, FALSE);
+    SetSecurityDescriptorDacl(&descriptor, TRUE, entry != nullptr ? entries : nullptr, FALSE);
+    return JudgeProtection(&descriptor, Administrators(false));
+}
+
+TEST(AdministratorsOnly, NoListAndEntriesTheRuleCannotReadRefuse) {
+    const std::vector<unsigned char> none;
+    EXPECT_STREQ(Name(JudgeBuilt(&none)), Name(Protection::AdministratorsOnly));
+    EXPECT_STREQ(Name(JudgeBuilt(nullptr)), Name(Protection::ChangeableByAnother)) << "no list: everyone";
+    // A conditional entry decides by what the token holds beyond its SIDs: even one that grants
+    // only reading is not judged. Each: its type, 28 bytes, the mask, Everyone (S-1-1-0), and
+    // what a conditional entry carries after it, "artx" and an (empty) expression.
+    const std::pair<BYTE, BYTE> unreadable[] = {{ACCESS_ALLOWED_CALLBACK_ACE_TYPE, 0x89},  // 0x120089: read
+                                                {ACCESS_DENIED_CALLBACK_ACE_TYPE, 0xff},
+                                                {ACCESS_ALLOWED_OBJECT_ACE_TYPE, 0x89},
+                                                {SYSTEM_MANDATORY_LABEL_ACE_TYPE, 0}};
+    for (const auto& [type, lowMask] : unreadable) {
+        SCOPED_TRACE(static_cast<int>(type));
+        const std::vector<unsigned char> entry = {type, 0, 28, 0, lowMask, 0, 0x12, 0, 1, 1, 0, 0, 0, 0,
+                                                  0,    1, 0,  0, 0,       0, 'a', 'r', 't', 'x', 0, 0, 0, 0};
+        EXPECT_STREQ(Name(JudgeBuilt(&entry)), Name(Protection::CannotBeJudged));
+    }
+}
+
+// Only a fixed local drive: not a removable disk, a network share, a CD, a RAM disk or what the
+// system cannot tell.
+TEST(AdministratorsOnly, OnlyAFixedLocalDriveHoldsAnInstallation) {
+    for (const UINT driveType : {DRIVE_UNKNOWN, DRIVE_NO_ROOT_DIR, DRIVE_REMOVABLE, DRIVE_FIXED, DRIVE_REMOTE,
+                                 DRIVE_CDROM, DRIVE_RAMDISK}) {
+        EXPECT_EQ(IsFixedLocalDrive(driveType), driveType == DRIVE_FIXED) << driveType;
     }
 }
 

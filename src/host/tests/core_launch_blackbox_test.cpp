@@ -114,9 +114,10 @@ TEST(HostEarlyStop, ClientEndedButStillOpenableEndsQuietly) {
     EXPECT_FALSE(PathExists(connection.coreRecord));
 }
 
-// The core runs elevated, so it runs only from an installation that the user who asked cannot
-// change; otherwise the host reads as if the system had refused the start, and starts nothing.
-TEST(HostCoreStart, OnlyAnInstallationTheUserCannotChangeRunsItsCore) {
+// The core runs elevated, and loads and reads what lies beside it, so it runs only from an
+// installation that administrators alone may change, all of it; otherwise the host reads as if
+// the system had refused the start, and starts nothing.
+TEST(HostCoreStart, OnlyAnInstallationOnlyAdministratorsMayChangeRunsItsCore) {
     struct Case {
         const wchar_t* installation;
         const char* code;
@@ -125,7 +126,15 @@ TEST(HostCoreStart, OnlyAnInstallationTheUserCannotChangeRunsItsCore) {
     const Case refused[] = {
         {L"router-of-the-user", "ACCESS_DENIED", 5},
         {L"core-writable-by-everyone", "ACCESS_DENIED", 5},
+        {L"helper-of-the-user", "ACCESS_DENIED", 5},
+        {L"dll-of-the-user", "ACCESS_DENIED", 5},
+        {L"dll-writable-by-everyone", "ACCESS_DENIED", 5},
+        {L"rules-of-the-user", "ACCESS_DENIED", 5},
+        // Links to what administrators alone may change: only the link is wrong.
+        {L"rules-linked", "ACCESS_DENIED", 5},
+        {L"dll-linked", "ACCESS_DENIED", 5},
         {L"links\\to-user-copy", "ACCESS_DENIED", 5},
+        {L"too-large", "ACCESS_DENIED", 5},
         // Its owner may give itself the right to change it at any time.
         {L"read-only-of-the-user", "ACCESS_DENIED", 5},
         {L"router-missing", "FILE_MISSING", 2},
@@ -143,14 +152,18 @@ TEST(HostCoreStart, OnlyAnInstallationTheUserCannotChangeRunsItsCore) {
         EXPECT_FALSE(PathExists(connection.coreRecord)) << "the core ran";
     }
     // Started through a link of the user's that leads into the installation, the helper runs the
-    // installation's own core, found from where its image really is, not through the link.
-    HostConnection connection;
-    connection.WriteCoreScript(ExitingScript(connection));
-    EXPECT_EQ(RunProgram(HelperIn(L"links\\to-installation"), connection.HostArguments(), kHostEndMilliseconds).exitCode,
-              0u);
-    const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
-    ASSERT_EQ(record.size(), 6u);
-    EXPECT_EQ(record[4].second, ToUtf8(FinalPath(InstallationPath(L"installed") + L"\\router")));
+    // installation's own core, found from where its image really is, not through the link. With
+    // hundreds of files under router, all the administrators', the core runs as well.
+    for (const wchar_t* installation : {L"links\\to-installation", L"full-size"}) {
+        SCOPED_TRACE(ToUtf8(installation));
+        HostConnection connection;
+        connection.WriteCoreScript(ExitingScript(connection));
+        EXPECT_EQ(RunProgram(HelperIn(installation), connection.HostArguments(), kHostEndMilliseconds).exitCode, 0u);
+        const std::vector<std::pair<std::string, std::string>> record = connection.CoreRecord();
+        ASSERT_EQ(record.size(), 6u);
+        const wchar_t* realInstallation = installation == std::wstring(L"full-size") ? installation : L"installed";
+        EXPECT_EQ(record[4].second, ToUtf8(FinalPath(InstallationPath(realInstallation) + L"\\router")));
+    }
 }
 
 TEST(HostCoreStart, CoreThatCannotBeStartedIsAHelperErrorWithTheStartError) {

@@ -12,6 +12,7 @@
 #include "base/system_info.h"
 #include "base/win32.h"
 #include "host/core_output.h"
+#include "support/file_watch.h"
 
 namespace {
 
@@ -193,6 +194,32 @@ TEST(CoreOutputReader, EndsWithoutWaitingForAWriterThatStaysOpen) {
     Sleep(100);
     EXPECT_TRUE(waiting->IsReading());
     EXPECT_TRUE(ReturnsWhileTheWriterIsSilent(pipe, [&] { waiting.reset(); }));
+}
+
+// A writer that writes no bytes gives the reader a read of no bytes (Windows does so on every pipe,
+// as ReadFile's documentation says; Wine only on a pipe of messages, which this one is). The
+// reader reads on: the next bytes are taken as they come, not by the cycle.
+TEST(CoreOutputReader, ReadsOnAfterAReadOfNoBytes) {
+    const std::wstring name = L"\\\\.\\pipe\\keldrix-output-reader-" + std::to_wstring(GetCurrentProcessId());
+    const DWORD messages = PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE;
+    const UniqueHandleFile readEnd(
+        CreateNamedPipeW(name.c_str(), PIPE_ACCESS_INBOUND, messages, 1, 4096, 4096, 0, nullptr));
+    const UniqueHandleFile writeEnd(CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(readEnd && writeEnd);
+    CoreOutputReader reader(readEnd.Get());
+    DWORD written = 0;
+    for (const std::string bytes : {"before ", "", "after"}) {
+        WriteFile(writeEnd.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    }
+    EXPECT_TRUE(testing_support::WaitUntil(
+        [&] {
+            DWORD waiting = 0;
+            return PeekNamedPipe(readEnd.Get(), nullptr, 0, nullptr, &waiting, nullptr) && waiting == 0;
+        },
+        10000))
+        << "what came after the read of no bytes was left in the pipe";
+    EXPECT_TRUE(reader.IsReading());
+    EXPECT_EQ(reader.Finish().Bytes(), "before after");
 }
 
 TEST(ClassifyCoreOutput, FirstRuleInTableOrderWinsWhereverItStands) {

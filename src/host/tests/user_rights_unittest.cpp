@@ -44,8 +44,9 @@ TEST(ClientPathToken, WorkRunsWithItAndNotAtAllWhereTheThreadCannotTakeIt) {
     EXPECT_FALSE(impersonatedAfterwards) << "the thread kept the user's token after the write";
 }
 
-// Under Wine every token is an interactive user's, unrestricted, outside any AppContainer: the
-// facts are read from real tokens, and the decision is shown on facts as Windows would give them.
+// Under Wine every token is an interactive user's, unrestricted, outside any AppContainer, at high
+// integrity: the facts are read from real tokens, and the decision is shown on facts as Windows
+// would give them.
 TEST(ClientToken, OnlyAnOrdinaryInteractiveUsersProgramIsAClient) {
     UniqueHandleNull own;
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, own.Put()));
@@ -60,6 +61,7 @@ TEST(ClientToken, OnlyAnOrdinaryInteractiveUsersProgramIsAClient) {
         EXPECT_EQ(user.restrictingSids, 0u);
         EXPECT_FALSE(user.appContainer);
         EXPECT_EQ(user.sessionId, session);
+        EXPECT_GE(user.integrity, static_cast<DWORD>(SECURITY_MANDATORY_MEDIUM_RID));
         EXPECT_TRUE(IsOrdinaryInteractiveClient(user, session));
         EXPECT_TRUE(IsOrdinaryInteractiveClient(token));
     }
@@ -75,6 +77,18 @@ TEST(ClientToken, OnlyAnOrdinaryInteractiveUsersProgramIsAClient) {
     sandboxed.appContainer = true;
     EXPECT_FALSE(IsOrdinaryInteractiveClient(sandboxed, session));
     EXPECT_FALSE(IsOrdinaryInteractiveClient(user, session + 1)) << "another session's program";
+    // Integrity levels, as Windows gives them: below medium is refused, whatever else the token holds.
+    const std::pair<DWORD, bool> integrities[] = {{SECURITY_MANDATORY_UNTRUSTED_RID, false},
+                                                  {SECURITY_MANDATORY_LOW_RID, false},
+                                                  {SECURITY_MANDATORY_MEDIUM_RID - 1, false},
+                                                  {SECURITY_MANDATORY_MEDIUM_RID, true},
+                                                  {SECURITY_MANDATORY_MEDIUM_RID + 0x100, true},  // UI access
+                                                  {SECURITY_MANDATORY_HIGH_RID, true}};
+    for (const auto& [integrity, client] : integrities) {
+        TokenFacts facts = user;
+        facts.integrity = integrity;
+        EXPECT_EQ(IsOrdinaryInteractiveClient(facts, session), client) << integrity;
+    }
 }
 
 }  // namespace

@@ -116,12 +116,18 @@ protected:
         return id;
     }
 
-    std::vector<std::wstring> GuardArguments(DWORD client, DWORD core, const std::wstring& expectedProxy) const {
+    // `coreCreated`: the core's creation time, as a client that knows it passes it; 0 for none.
+    std::vector<std::wstring> GuardArguments(DWORD client, DWORD core, const std::wstring& expectedProxy,
+                                             uint64_t coreCreated = 0) const {
         std::vector<std::wstring> arguments = {L"--guard", L"--parent", std::to_wstring(client), L"--core",
                                                std::to_wstring(core), L"--state", state_, L"--config", config_};
         if (!expectedProxy.empty()) {
             arguments.push_back(L"--expected-proxy");
             arguments.push_back(expectedProxy);
+        }
+        if (coreCreated != 0) {
+            arguments.push_back(L"--core-created");
+            arguments.push_back(std::to_wstring(coreCreated));
         }
         return arguments;
     }
@@ -159,7 +165,7 @@ TEST_F(Guard, ClientEndingFirstEndsTheCoreWithCode0ThenRestoresAndDeletes) {
     ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const auto client = StartClient();
     const auto core = StartCore();
-    ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
+    ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy, core->CreationTime()));
     ASSERT_NE(guard.Handle(), nullptr);
 
     Sleep(kSettleTime);
@@ -188,7 +194,7 @@ TEST_F(Guard, CoreItMayNotEndIsLeftToTheHostThenTheProxyAndConfigurationGo) {
         const auto core = StartCoreTheGuardMayNotEnd();
         const HANDLE forEnding = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, core->Id());
         ASSERT_EQ(forEnding, nullptr) << "the core's access list was not enforced";
-        ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
+        ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy, core->CreationTime()));
         ASSERT_NE(guard.Handle(), nullptr);
 
         Sleep(kSettleTime);
@@ -254,6 +260,22 @@ TEST_F(Guard, CoreAlreadyGoneExits1AndTouchesNothing) {
     EXPECT_TRUE(client->IsRunning());
     ExpectProxyLeftEnabled();
     EXPECT_TRUE(PathExists(config_));
+}
+
+// The core ended and its id went to another program of the user; the client is gone too. Given
+// the core's creation time, the guard tells that program from the core and leaves it alone.
+TEST_F(Guard, CoreIdNowAnotherProcessExits1AndTouchesNothing) {
+    ASSERT_NO_FATAL_FAILURE(EnableProxy());
+    const DWORD client = EndedProcessId();
+    const auto other = StartStandIn(clientScript_);
+    for (const int64_t offset : {+1, -1}) {
+        const ProcessResult result =
+            RunHelper(GuardArguments(client, other->Id(), kLocalProxy, other->CreationTime() + offset), kPromptly);
+        EXPECT_EQ(result.exitCode, 1u);
+        EXPECT_TRUE(other->IsRunning()) << "the guard ended a process that was not the core";
+        ExpectProxyLeftEnabled();
+        EXPECT_TRUE(PathExists(config_));
+    }
 }
 
 TEST_F(Guard, NoProxyStateFileSkipsOnlyTheRestore) {
@@ -403,6 +425,7 @@ TEST_F(Guard, ProcessIdThatDoesNotConvertEndsInTheFailureHandlerAndTouchesNothin
         {"--parent beyond 32 bits", {L"--parent", L"4294967296", L"--core", coreId}},
         {"no --core", {L"--parent", clientId}},
         {"--core not a number", {L"--parent", clientId, L"--core", L"core"}},
+        {"--core-created not a number", {L"--parent", clientId, L"--core", coreId, L"--core-created", L"today"}},
     };
     const std::wstring done = directory_ / L"done";
     const std::set<std::wstring> before = DirectoryEntries(directory_.Path());
