@@ -65,6 +65,26 @@ void RefuseUnlockableStatePath(const WideString& snapshotPath) {
     if (LinkCountAt(snapshotPath) > 1) throw RefusedStatePath{ERROR_TOO_MANY_LINKS};
 }
 
+// The settings in force are the user's, unless they are a helper's proxy: then the user's are
+// those that the live snapshot behind it saved.
+ProxySettings UserSettingsInForce(const SnapshotRecord& record, const ProxySettings& current) {
+    return SettingsToKeep(current, IsHelperAppliedSettings(current)
+                                       ? UserSettingsBehindHelperProxy(record, current.proxyServer)
+                                       : std::nullopt);
+}
+
+// The file first, verified, then the record; a file whose record cannot be written goes again.
+void SaveSnapshot(const WideString& snapshotPath, const ProxySnapshot& snapshot, SnapshotRecord& record) {
+    WriteProxySnapshot(snapshotPath, snapshot);
+    record.push_back(LiveSnapshot{ResolvedProxyStatePath(snapshotPath), snapshot});
+    try {
+        CommitSnapshotRecord(record);
+    } catch (Win32Error) {
+        DeleteFileW(snapshotPath.c_str());
+        throw;
+    }
+}
+
 // The user's settings reach the disk, verified, and the record, before anything changes; a
 // snapshot that exists already (or anything else at the path) is never replaced, and a helper's
 // proxy found in force is never saved as the user's.
@@ -74,20 +94,11 @@ void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localP
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
     SnapshotRecord record = ReadSnapshotRecord();
     const ProxySettings current = QueryProxySettings();
-    const std::vector<SnapshotId> gone = DropGoneSnapshots(record, current);
-    const ProxySettings user = SettingsToKeep(
-        current, IsHelperAppliedSettings(current) ? UserSettingsBehindHelperProxy(record, current.proxyServer)
-                                                  : std::nullopt);
-    const ProxySnapshot snapshot{user.flags,         localProxyAddress,      user.proxyServer,
-                                 user.bypassList,    user.autoConfigUrl,     NewSnapshotId()};
-    WriteProxySnapshot(snapshotPath, snapshot);
-    record.push_back(LiveSnapshot{ResolvedProxyStatePath(snapshotPath), snapshot});
-    try {
-        CommitSnapshotRecord(record, gone);
-    } catch (Win32Error) {
-        DeleteFileW(snapshotPath.c_str());
-        throw;
-    }
+    DropGoneSnapshots(record, current);
+    const ProxySettings user = UserSettingsInForce(record, current);
+    const ProxySnapshot snapshot{user.flags,         localProxyAddress, user.proxyServer, user.bypassList,
+                                 user.autoConfigUrl, NewSnapshotId()};
+    SaveSnapshot(snapshotPath, snapshot, record);
     RegisterLogonRestore(*snapshot.id);
     ApplyProxySettings(EnableProxySettings(localProxyAddress));
 }

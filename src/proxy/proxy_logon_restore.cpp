@@ -1,5 +1,6 @@
 #include "proxy/proxy_logon_restore.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/command_line.h"
@@ -94,6 +95,16 @@ bool RegisterLogonRestore(const SnapshotId& id) {
 }
 
 void RemoveLogonRestore(const SnapshotId& id) { RemoveValue(LogonRestoreValueName(id)); }
+
+void RemoveLogonRestoresOtherThan(const std::vector<SnapshotId>& live) {
+    const UniqueRegistryKey key = OpenRunOnce(KEY_QUERY_VALUE);
+    if (!key) return;
+    const size_t prefix = WideString(kLogonRestoreValuePrefix).size();
+    for (const WideString& name : LogonRestoreValueNames(key.Get())) {
+        const std::optional<SnapshotId> id = ParseSnapshotId(name.substr(prefix));
+        if (id && std::find(live.begin(), live.end(), *id) == live.end()) RemoveValue(name);
+    }
+}
 
 std::vector<EarlierLogonRestore> EarlierLogonRestores() {
     std::vector<EarlierLogonRestore> values;

@@ -30,6 +30,8 @@ std::optional<WideString> StatePathOfCommand(const WideString& command);
 // Best effort: false when the value could not be written (or the command is too long).
 bool RegisterLogonRestore(const SnapshotId& id);
 void RemoveLogonRestore(const SnapshotId& id);
+// Removes the values of every snapshot but these: those a run ended before it could remove them.
+void RemoveLogonRestoresOtherThan(const std::vector<SnapshotId>& live);
 
 struct EarlierLogonRestore {
     WideString valueName;

@@ -46,14 +46,17 @@ void RestoreSnapshot(const ProxySnapshot& saved, const WideString* file) {
         ApplyProxySettings(inForce);
     }
     if (file && !DeleteFileW(file->c_str())) throw Win32Error{GetLastError()};
-    std::vector<SnapshotId> dropped;
-    if (saved.id) {
-        std::erase_if(record, [&](const LiveSnapshot& live) { return live.snapshot.id == saved.id; });
-        dropped.push_back(*saved.id);
-    }
-    const std::vector<SnapshotId> gone = DropGoneSnapshots(record, inForce);
-    dropped.insert(dropped.end(), gone.begin(), gone.end());
-    CommitSnapshotRecord(record, dropped);
+    std::erase_if(record, [&](const LiveSnapshot& live) { return saved.id && live.snapshot.id == saved.id; });
+    DropGoneSnapshots(record, inForce);
+    CommitSnapshotRecord(record);
+}
+
+// Under the settings lock, with nothing to restore: the snapshots that are gone still leave the
+// record. With none live, the settings need not be looked at.
+void TidySnapshotRecord() {
+    SnapshotRecord record = ReadSnapshotRecord();
+    if (!record.empty()) DropGoneSnapshots(record, QueryProxySettings());
+    CommitSnapshotRecord(record);
 }
 
 bool Expected(const WideString& expectedProxy, const ProxySnapshot& saved) {
@@ -63,11 +66,14 @@ bool Expected(const WideString& expectedProxy, const ProxySnapshot& saved) {
 // Nothing is at the path: the live snapshots whose file lay there are restored from the record.
 void RestoreLostSnapshotsOf(const WideString& snapshotPath, const WideString& expectedProxy) {
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
+    bool restored = false;
     for (const LiveSnapshot& live : ReadSnapshotRecord()) {
         if (SameFileName(live.statePath, snapshotPath) && Expected(expectedProxy, live.snapshot)) {
             RestoreSnapshot(live.snapshot, nullptr);
+            restored = true;
         }
     }
+    if (!restored) TidySnapshotRecord();
     RemoveEarlierLogonRestoresOf(snapshotPath);
 }
 
@@ -164,17 +170,15 @@ std::optional<ProxySettings> UserSettingsBehindHelperProxy(const SnapshotRecord&
     return std::nullopt;
 }
 
-std::vector<SnapshotId> DropGoneSnapshots(SnapshotRecord& record, const ProxySettings& inForce) {
-    std::vector<SnapshotId> dropped;
+void DropGoneSnapshots(SnapshotRecord& record, const ProxySettings& inForce) {
     std::erase_if(record, [&](const LiveSnapshot& live) {
-        const bool gone = live.snapshot.appliedProxyServer != inForce.proxyServer && FileIsGone(live);
-        if (gone) dropped.push_back(*live.snapshot.id);
-        return gone;
+        return live.snapshot.appliedProxyServer != inForce.proxyServer && FileIsGone(live);
     });
-    return dropped;
 }
 
-void CommitSnapshotRecord(const SnapshotRecord& record, const std::vector<SnapshotId>& dropped) {
+void CommitSnapshotRecord(const SnapshotRecord& record) {
     WriteSnapshotRecord(record);
-    for (const SnapshotId& id : dropped) RemoveLogonRestore(id);
+    std::vector<SnapshotId> live;
+    for (const LiveSnapshot& snapshot : record) live.push_back(*snapshot.snapshot.id);
+    RemoveLogonRestoresOtherThan(live);
 }

@@ -37,8 +37,9 @@ std::optional<ProxySettings> UserSettingsBehindHelperProxy(const SnapshotRecord&
                                                            const WideString& proxyServer);
 
 // Drops from the record every snapshot whose file is gone (nothing at its path, or another file)
-// and whose proxy is not the one in force: nothing is left for it to put back. Gives their ids.
-std::vector<SnapshotId> DropGoneSnapshots(SnapshotRecord& record, const ProxySettings& inForce);
+// and whose proxy is not the one in force: nothing is left for it to put back.
+void DropGoneSnapshots(SnapshotRecord& record, const ProxySettings& inForce);
 
-// Writes the record, then removes the logon restores of the snapshots dropped from it.
-void CommitSnapshotRecord(const SnapshotRecord& record, const std::vector<SnapshotId>& dropped);
+// Writes the record, then removes the logon restore of every snapshot not in it: of those just
+// dropped, and of any that a run ended (killed, say) between the two steps.
+void CommitSnapshotRecord(const SnapshotRecord& record);
