@@ -38,11 +38,7 @@ public:
     explicit EnableRaces(Campaign& campaign) : campaign_(campaign) {}
 
     void Run() {
-        if (!InstallStandInWinInet()) {
-            campaign_.Note(0, "cannot put the WinINet stand-in into system32");
-            campaign_.ZeroRow("rounds that could not run", 1);
-            return;
-        }
+        if (!StandInInPlace(campaign_, "rounds that could not run")) return;
         const size_t rounds = kRoundsPerScale * static_cast<size_t>(campaign_.Scale());
         for (size_t round = 0; round < rounds; ++round) RunRound(round);
         campaign_.Row("rounds of " + std::to_string(kEnablesPerRound) + " enables started together on two files",
@@ -66,8 +62,7 @@ private:
         RemoveSnapshotRecord();
         std::vector<std::unique_ptr<BackgroundHelper>> enables[2];
         for (int i = 0; i < kEnablesPerRound; ++i) {
-            const std::vector<std::wstring> spellings = SpellingsOf(states_[i % 2]);
-            const std::wstring& spelling = spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
+            const std::wstring spelling = RandomSpelling(campaign_, states_[i % 2]);
             const std::wstring port = std::to_wstring(campaign_.Uniform(1024, 65535));
             enables[i % 2].push_back(std::make_unique<BackgroundHelper>(
                 std::vector<std::wstring>{L"--proxy-enable", L"--state", spelling, L"--port", port},

@@ -56,11 +56,7 @@ public:
     explicit ProxyKills(Campaign& campaign) : campaign_(campaign) {}
 
     void Run() {
-        if (!InstallStandInWinInet()) {
-            campaign_.Note(0, "cannot put the WinINet stand-in into system32");
-            campaign_.ZeroRow("cycles that could not run", 1);
-            return;
-        }
+        if (!StandInInPlace(campaign_, "cycles that could not run")) return;
         const size_t cycles = kCyclesPerScale * static_cast<size_t>(campaign_.Scale());
         for (size_t cycle = 0; cycle < cycles; ++cycle) {
             if (cycle % kCyclesPerCalibration == 0) Calibrate();
@@ -71,10 +67,7 @@ public:
 
 private:
     // One of the ways of writing one of the two files.
-    std::wstring Spelling(const std::wstring& state) {
-        const std::vector<std::wstring> spellings = SpellingsOf(state);
-        return spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
-    }
+    std::wstring Spelling(const std::wstring& state) { return RandomSpelling(campaign_, state); }
     std::vector<std::wstring> EnableArguments(const std::wstring& state) {
         const std::wstring spelling = Spelling(state);
         return {L"--proxy-enable", L"--state", spelling, L"--port", std::to_wstring(campaign_.Uniform(1024, 65535))};

@@ -42,21 +42,14 @@ public:
     explicit StaleLogons(Campaign& campaign) : campaign_(campaign) {}
 
     void Run() {
-        if (!InstallStandInWinInet()) {
-            campaign_.Note(0, "cannot put the WinINet stand-in into system32");
-            campaign_.ZeroRow("cycles that could not run", 1);
-            return;
-        }
+        if (!StandInInPlace(campaign_, "cycles that could not run")) return;
         const size_t cycles = kCyclesPerScale * static_cast<size_t>(campaign_.Scale());
         for (size_t cycle = 0; cycle < cycles; ++cycle) RunCycle(cycle);
         Report(cycles);
     }
 
 private:
-    std::wstring Spelling(const std::wstring& path) {
-        const std::vector<std::wstring> spellings = SpellingsOf(path);
-        return spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
-    }
+    std::wstring Spelling(const std::wstring& path) { return RandomSpelling(campaign_, path); }
 
     bool Enable(size_t cycle, const std::wstring& path) {
         const ProcessResult enable = RunHelper({L"--proxy-enable", L"--state", Spelling(path), L"--port",
