@@ -222,6 +222,7 @@ TEST_F(Guard, CoreItMayNotEndIsLeftToTheHostThenTheProxyAndConfigurationGo) {
     }
 }
 
+// Meanwhile the proxy state file is lost: the guard restores its snapshot from the record.
 TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
     ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const std::wstring coreMayExit = directory_ / L"core may exit";
@@ -236,11 +237,14 @@ TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
     EXPECT_TRUE(PathExists(config_));
     ExpectProxyLeftEnabled();
 
+    ASSERT_TRUE(DeleteFileW(state_.c_str()));
     WriteFileBytes(coreMayExit, "");
     EXPECT_EQ(core->Wait(kPromptly), 3u);
     EXPECT_EQ(guard.Wait(kPromptly), 0u);
     EXPECT_TRUE(client->IsRunning());
     ExpectUserSettingsBack();
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
     EXPECT_FALSE(PathExists(config_));
 }
 
@@ -389,22 +393,6 @@ TEST_F(Guard, LateGuardLeavesTheNextConnectionsSnapshotAndConfigurationAlone) {
     EXPECT_EQ(ReadFileBytes(config_), "the next connection's");
     EXPECT_EQ(RegisteredLogonRestores().size(), 1u);
     EXPECT_EQ(ReadSnapshotRecord().size(), 1u);
-}
-
-TEST_F(Guard, SnapshotLostWhileGuardedIsRestoredFromTheRecord) {
-    ASSERT_NO_FATAL_FAILURE(EnableProxy());
-    const auto client = StartClient();
-    const auto core = StartCore();
-    ChildProcess guard(HelperPath(), GuardArguments(client->Id(), core->Id(), kLocalProxy));
-    ASSERT_NE(guard.Handle(), nullptr);
-    Sleep(kSettleTime);
-    ASSERT_TRUE(guard.IsRunning()) << "the guard returned while the client and the core still ran";
-    ASSERT_TRUE(DeleteFileW(state_.c_str()));
-    client->Terminate(1);
-    EXPECT_EQ(guard.Wait(kPromptly), 0u);
-    ExpectUserSettingsBack();
-    EXPECT_TRUE(ReadSnapshotRecord().empty());
-    EXPECT_TRUE(RegisteredLogonRestores().empty());
 }
 
 // Held by another helper (the restore gives up after 15 s), or created first by another program

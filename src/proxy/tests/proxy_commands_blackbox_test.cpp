@@ -157,28 +157,27 @@ TEST_F(ProxyCommands, UserSettingsComeBackWhateverBecomesOfTheStateFiles) {
         }
     }
     const std::wstring other = directory_ / L"other client's proxy state";
-    // The first connection's file is lost while its proxy is in force: the next connection saves
-    // the user's settings from the record, and the lost one is dropped once its proxy is gone.
-    standIn_.SetSettings(TypicalUserSettings());
-    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
-    ASSERT_TRUE(DeleteFileW(state_.c_str()));
-    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
-    EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
-    EXPECT_EQ(standIn_.Settings(), user);
-    EXPECT_TRUE(ReadSnapshotRecord().empty());
-    EXPECT_TRUE(RegisteredLogonRestores().empty());
-    // The second connection's file is lost: its proxy stays while it is live, and its own
-    // restore, by its path, puts the user's settings back from the record.
-    standIn_.SetSettings(TypicalUserSettings());
-    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
-    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
-    ASSERT_TRUE(DeleteFileW(other.c_str()));
-    EXPECT_EQ(Restore().exitCode, 0u);
-    EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:9090");
-    EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
-    EXPECT_EQ(standIn_.Settings(), user);
-    EXPECT_TRUE(ReadSnapshotRecord().empty());
-    EXPECT_TRUE(RegisteredLogonRestores().empty());
+    // A file is lost while its proxy is in force. The first: the next connection saves the user's
+    // settings from the record. The second: its proxy stays while it is live. Either way the
+    // restores of both paths put the user's settings back, the lost one's from the record.
+    for (const bool firstLost : {true, false}) {
+        SCOPED_TRACE(firstLost ? "the first file lost" : "the second file lost");
+        standIn_.SetSettings(TypicalUserSettings());
+        ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+        if (firstLost) {
+            ASSERT_TRUE(DeleteFileW(state_.c_str()));
+        }
+        ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
+        if (!firstLost) {
+            ASSERT_TRUE(DeleteFileW(other.c_str()));
+        }
+        EXPECT_EQ(Restore().exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:9090");
+        EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings(), user);
+        EXPECT_TRUE(ReadSnapshotRecord().empty());
+        EXPECT_TRUE(RegisteredLogonRestores().empty());
+    }
     // A helper's proxy that no live snapshot claims (an earlier version's, its file lost): a
     // restore finds it orphaned and puts the user's settings back.
     standIn_.SetSettings(TypicalUserSettings());
