@@ -1,11 +1,11 @@
 #include "proxy/proxy_mutex.h"
 
+#include <cstring>
 #include <optional>
 
 #include "base/command_line.h"
 #include "base/file_by_handle.h"
 #include "base/local_path.h"
-#include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
 
@@ -13,18 +13,6 @@ namespace {
 
 constexpr uint64_t kPathHashStart = 0x14650fb0739d0383ull;
 constexpr uint64_t kPathHashPrime = 0x100000001b3ull;
-
-// The bytes from the last to the first, as one number in hexadecimal, every digit kept.
-WideString HexadecimalBytes(const void* data, size_t size) {
-    static constexpr wchar_t kDigits[] = L"0123456789ABCDEF";
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    WideString text;
-    for (size_t i = size; i-- > 0;) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0xF];
-    }
-    return text;
-}
 
 WideString FileNameOf(const WideString& fullPath) { return fullPath.substr(fullPath.find_last_of(L"\\/") + 1); }
 
@@ -36,23 +24,20 @@ WideString LongNameOf(const WideString& fullPath, const WideString& name) {
     return search ? WideString(entry.cFileName) : name;
 }
 
-// The folder's volume serial number and id in hexadecimal; empty when the folder cannot be opened.
+// The folder's volume serial number and id, in decimal; empty when the folder cannot be opened.
 WideString FolderIdentityText(const WideString& fullPath) {
-    WideString folder = DirectoryOf(fullPath);
-    if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
-    const UniqueHandleFile handle(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!handle) return {};
+    const UniqueHandleFile folder = OpenFolderOf(fullPath);
+    if (!folder) return {};
     FILE_ID_INFO wide{};
-    if (GetFileInformationByHandleEx(handle.Get(), FileIdInfo, &wide, sizeof(wide))) {
-        WideString text = HexadecimalBytes(&wide.VolumeSerialNumber, sizeof(wide.VolumeSerialNumber)) + L"-";
-        return text + HexadecimalBytes(wide.FileId.Identifier, sizeof(wide.FileId.Identifier));
+    if (GetFileInformationByHandleEx(folder.Get(), FileIdInfo, &wide, sizeof(wide))) {
+        uint64_t halves[2] = {};
+        std::memcpy(halves, wide.FileId.Identifier, sizeof(halves));
+        return FormatUnsigned(wide.VolumeSerialNumber) + L"-" + FormatUnsigned(halves[1]) + L"." +
+               FormatUnsigned(halves[0]);
     }
-    const std::optional<FileIdentity> identity = IdentityOf(handle.Get());
+    const std::optional<FileIdentity> identity = IdentityOf(folder.Get());
     if (!identity) return {};
-    return HexadecimalBytes(&identity->volumeSerial, sizeof(identity->volumeSerial)) + L"-" +
-           HexadecimalBytes(&identity->fileIndex, sizeof(identity->fileIndex));
+    return FormatUnsigned(identity->volumeSerial) + L"-" + FormatUnsigned(identity->fileIndex);
 }
 
 ProxyMutexLock AcquireNamedMutex(const WideString& name) {
