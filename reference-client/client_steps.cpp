@@ -68,10 +68,14 @@ std::wstring WorkFolder(const ClientSettings& settings) {
     return std::wstring(temp) + L"keldrix-client-" + OwnProcessId();
 }
 
+std::wstring HelperOf(const ClientSettings& settings) {
+    return settings.helperPath.empty() ? DirectoryOf(GetExecutablePath()) + L"\\KELDRIX-Network.exe"
+                                       : settings.helperPath;
+}
+
 Paths MakePaths(const ClientSettings& settings) {
     Paths paths;
-    paths.helper = settings.helperPath.empty() ? DirectoryOf(GetExecutablePath()) + L"\\KELDRIX-Network.exe"
-                                               : settings.helperPath;
+    paths.helper = HelperOf(settings);
     paths.core = DirectoryOf(paths.helper) + L"\\router\\sing-box.exe";
     paths.work = WorkFolder(settings);
     CreateDirectoryW(paths.work.c_str(), nullptr);
@@ -230,6 +234,12 @@ int Summarise(const HelperRun& enable, DWORD guardExit, const HostEnding& ending
 }
 
 }  // namespace
+
+int ResetProxy(const ClientSettings& settings) {
+    std::printf("[client] putting back every proxy that a connection left switched\n");
+    return static_cast<int>(
+        RunHelperAndShow(HelperOf(settings), {L"--proxy-restore", L"--snapshot-id", L"all"}).exitCode);
+}
 
 int RunConnection(const ClientSettings& settings) {
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);

@@ -54,13 +54,19 @@ UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath) {
 }
 
 bool RestoreLeftOverProxy(const std::wstring& helperPath, const std::wstring& proxyStatePath) {
-    if (!Exists(proxyStatePath)) return true;
-    std::printf("[client] the proxy state file of a connection that never ended is still there: %s\n",
-                ToUtf8(proxyStatePath).c_str());
-    std::printf("[client] the system proxy may still point at that connection's local port; putting it back first\n");
+    const bool leftOver = Exists(proxyStatePath);
+    if (leftOver) {
+        std::printf("[client] the proxy state file of a connection that never ended is still there: %s\n",
+                    ToUtf8(proxyStatePath).c_str());
+        std::printf("[client] the system proxy may still point at that connection's local port; putting it back first\n");
+    } else {
+        // The file may have been lost with that connection's proxy still on: the helper's record
+        // of live snapshots still knows what to put back.
+        std::printf("[client] putting back whatever a connection with this proxy state file left\n");
+    }
     const HelperRun restore = RunHelperAndShow(helperPath, {L"--proxy-restore", L"--state", proxyStatePath});
     if (restore.exitCode == 0 && !Exists(proxyStatePath)) {
-        std::printf("[client] the user's proxy settings are back\n");
+        if (leftOver) std::printf("[client] the user's proxy settings are back\n");
         return true;
     }
     std::printf("[client] the proxy state file stays (see the output above), so no connection can start over it\n");

@@ -22,9 +22,10 @@ std::wstring DefaultProxyStatePath();
 // the path.
 UniqueHandleNull ClaimProxyStatePath(const std::wstring& proxyStatePath);
 
-// Runs "--proxy-restore" when the proxy state file is still there. False, after saying why,
-// when the file stays: the user's saved settings are still in it, and "--proxy-enable" would
-// refuse to start a connection over it (183).
+// Runs "--proxy-restore" for the proxy state file, there or not: a file that is gone may have
+// been lost while its proxy was on, and the helper's record still holds what it saved. False,
+// after saying why, when the file stays: the user's saved settings are still in it, and
+// "--proxy-enable" would refuse to start a connection over it (183).
 bool RestoreLeftOverProxy(const std::wstring& helperPath, const std::wstring& proxyStatePath);
 
 // Deletes what an earlier connection left at these paths (a description and a path each):

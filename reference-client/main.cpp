@@ -16,13 +16,16 @@ void PrintUsage() {
     std::printf(
         "usage: keldrix-reference-client [--seconds N] [--work DIR] [--interface NAME]\n"
         "                                [--core-config FILE] [--helper PATH] [--proxy-state FILE]\n"
+        "       keldrix-reference-client --reset-proxy all [--helper PATH]\n"
         "Runs one connection through KELDRIX-Network.exe: launch the host, wait for \"ready\",\n"
         "switch the system proxy on, start the guard, hold the connection for N seconds (default 5;\n"
         "0 holds until Ctrl+C), then disconnect and put the proxy back.\n"
         "Without --core-config it writes a configuration for the stand-in core that comes up at once.\n"
         "The proxy state file (default %%LOCALAPPDATA%%\\KELDRIX\\proxy-state.bin) keeps one path from run to\n"
         "run: if a connection never ended (power loss, log-off), the next run finds it and puts the\n"
-        "user's proxy back before it connects.\n");
+        "user's proxy back before it connects.\n"
+        "--reset-proxy all connects nowhere: it puts back every proxy that any connection of the user\n"
+        "left switched, as an uninstaller or a \"reset network settings\" button would.\n");
 }
 
 bool ParseSettings(int argc, wchar_t** argv, ClientSettings& settings) {
@@ -36,6 +39,7 @@ bool ParseSettings(int argc, wchar_t** argv, ClientSettings& settings) {
         else if (name == L"--core-config") settings.coreConfigSource = value;
         else if (name == L"--helper") settings.helperPath = value;
         else if (name == L"--proxy-state") settings.proxyStatePath = value;
+        else if (name == L"--reset-proxy" && value == L"all") settings.resetProxy = true;
         else return false;
     }
     return true;
@@ -49,5 +53,5 @@ int wmain(int argc, wchar_t** argv) {
         PrintUsage();
         return 2;
     }
-    return RunConnection(settings);
+    return settings.resetProxy ? ResetProxy(settings) : RunConnection(settings);
 }

@@ -9,7 +9,7 @@
 #
 # scale (default 1) multiplies every campaign's size; the seed (default: a fresh one) fixes
 # every random choice, so a run is replayed by giving its seed again; campaigns (default: all)
-# are host-endings, proxy-kills, enable-races, state-file-readers, snapshot-decoding,
+# are host-endings, proxy-kills, enable-races, stale-logons, state-file-readers, snapshot-decoding,
 # call-failures.
 set -eu
 cd "$(dirname "$0")/.."

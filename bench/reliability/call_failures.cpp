@@ -16,9 +16,11 @@
 
 #include "base/text.h"
 #include "campaigns.h"
+#include "proxy/proxy_snapshot_record.h"
 #include "support/file_watch.h"
 #include "support/helper_process.h"
 #include "support/host_connection.h"
+#include "support/proxy/logon_restores.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/running_processes.h"
 #include "support/temp_directory.h"
@@ -206,6 +208,8 @@ public:
     explicit ProxyScene(Campaign& campaign) : user_(RandomUserSettings(campaign)) {
         standIn_.ClearControls();
         standIn_.SetSettings(user_);
+        RemoveRegisteredLogonRestores();
+        RemoveSnapshotRecord();
     }
 
     ProcessResult Run(const std::vector<std::wstring>& arguments, const Injection& injection,
@@ -236,7 +240,10 @@ public:
             unsound += " user settings lost: " + DescribeSettings(standIn_.Settings()) + ";";
         }
         if (PathExists(state_)) unsound += " snapshot left;";
+        if (!RecordIsEmpty()) unsound += " live snapshot left in the record;";
         DeleteFileW(state_.c_str());
+        RemoveRegisteredLogonRestores();
+        RemoveSnapshotRecord();
         standIn_.SetSettings(user_);
         return unsound;
     }
@@ -245,6 +252,14 @@ public:
     const StandInSettings& User() const { return user_; }
 
 private:
+    static bool RecordIsEmpty() {
+        try {
+            return ReadSnapshotRecord().empty();
+        } catch (Win32Error) {
+            return false;
+        }
+    }
+
     StandInWinInet standIn_;
     TemporaryDirectory directory_;
     std::wstring state_ = directory_ / L"proxy state";

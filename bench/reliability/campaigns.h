@@ -15,6 +15,9 @@ void RunProxyKills(Campaign& campaign);
 // Sixteen enables at once on one proxy state file: rounds with other than exactly one success.
 void RunEnableRaces(Campaign& campaign);
 
+// A connection's logon restore run after a later connection on its path: later connections changed.
+void RunStaleLogons(Campaign& campaign);
+
 // Mutated proxy state files decoded in this process: crashes, and anything that is neither an
 // exact round trip nor a refusal with error 13.
 void RunSnapshotDecoding(Campaign& campaign);

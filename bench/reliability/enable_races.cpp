@@ -1,10 +1,13 @@
 // Sixteen enables started together, round after round, eight on each of two proxy state files
-// (two clients), each naming its file in a spelling of its own: exactly one per file must save
-// a snapshot and switch the proxy, the others refuse with 183; the restores of both files after
-// each round, in either order, must put the user's own settings back and leave no logon restore.
+// (two clients, the second's at the end of a long path), each naming its file in a spelling of
+// its own: exactly one per file must save a snapshot and switch the proxy, the others refuse
+// with 183; the restores of both files after each round, in either order, must put the user's
+// own settings back and leave no logon restore and no live snapshot in the helper's record,
+// also when one of the files was lost before them.
 #include <memory>
 
 #include "campaigns.h"
+#include "proxy/proxy_snapshot_record.h"
 #include "support/helper_process.h"
 #include "support/proxy/background_helper.h"
 #include "support/proxy/logon_restores.h"
@@ -22,9 +25,12 @@ using namespace proxy_testing;
 constexpr size_t kRoundsPerScale = 24;
 constexpr int kEnablesPerRound = 16;
 constexpr DWORD kRunLimitMilliseconds = 60000;
+constexpr double kLostFileChance = 0.25;
+constexpr size_t kLongFolderUnits = 220;
 
 struct RaceCounts {
-    uint64_t badRounds = 0, lostSettings = 0, unstarted = 0, refused = 0, other = 0, reportedOtherProxy = 0;
+    uint64_t badRounds = 0, lostSettings = 0, unstarted = 0, refused = 0, other = 0, reportedOtherProxy = 0,
+             lostFiles = 0;
 };
 
 class EnableRaces {
@@ -32,11 +38,7 @@ public:
     explicit EnableRaces(Campaign& campaign) : campaign_(campaign) {}
 
     void Run() {
-        if (!InstallStandInWinInet()) {
-            campaign_.Note(0, "cannot put the WinINet stand-in into system32");
-            campaign_.ZeroRow("rounds that could not run", 1);
-            return;
-        }
+        if (!StandInInPlace(campaign_, "rounds that could not run")) return;
         const size_t rounds = kRoundsPerScale * static_cast<size_t>(campaign_.Scale());
         for (size_t round = 0; round < rounds; ++round) RunRound(round);
         campaign_.Row("rounds of " + std::to_string(kEnablesPerRound) + " enables started together on two files",
@@ -45,6 +47,7 @@ public:
                       std::to_string(counts_.refused) + " / " + std::to_string(counts_.other));
         campaign_.Row("  successes that saw the other file's proxy in force by their report",
                       std::to_string(counts_.reportedOtherProxy));
+        campaign_.Row("  rounds with a state file lost before the restores", std::to_string(counts_.lostFiles));
         campaign_.ZeroRow("rounds with other than exactly one success per file", counts_.badRounds);
         campaign_.ZeroRow("rounds whose restores did not bring the user's settings back", counts_.lostSettings);
         campaign_.ZeroRow("enables that did not start", counts_.unstarted);
@@ -56,10 +59,10 @@ private:
         standIn_.SetSettings(user);
         for (const std::wstring& state : states_) DeleteFileW(state.c_str());
         RemoveRegisteredLogonRestores();
+        RemoveSnapshotRecord();
         std::vector<std::unique_ptr<BackgroundHelper>> enables[2];
         for (int i = 0; i < kEnablesPerRound; ++i) {
-            const std::vector<std::wstring> spellings = SpellingsOf(states_[i % 2]);
-            const std::wstring& spelling = spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
+            const std::wstring spelling = RandomSpelling(campaign_, states_[i % 2]);
             const std::wstring port = std::to_wstring(campaign_.Uniform(1024, 65535));
             enables[i % 2].push_back(std::make_unique<BackgroundHelper>(
                 std::vector<std::wstring>{L"--proxy-enable", L"--state", spelling, L"--port", port},
@@ -77,16 +80,21 @@ private:
             }
         }
         const size_t first = campaign_.Uniform(0, 1);
+        if (campaign_.Chance(kLostFileChance) && DeleteFileW(states_[campaign_.Uniform(0, 1)].c_str())) {
+            ++counts_.lostFiles;
+        }
         for (const size_t file : {first, 1 - first}) {
             RunHelper({L"--proxy-restore", L"--state", states_[file]}, kRunLimitMilliseconds);
         }
         const bool filesLeft = PathExists(states_[0]) || PathExists(states_[1]);
         const bool logonRestoresLeft = !RegisteredLogonRestores().empty();
-        if (standIn_.Settings() != user || filesLeft || logonRestoresLeft) {
+        const bool recordLeft = !ReadSnapshotRecord().empty();
+        if (standIn_.Settings() != user || filesLeft || logonRestoresLeft || recordLeft) {
             ++counts_.lostSettings;
             campaign_.Note(round, "after the restores: " + DescribeSettings(standIn_.Settings()) +
                                       (filesLeft ? ", a proxy state file still there" : "") +
-                                      (logonRestoresLeft ? ", a logon restore still registered" : ""));
+                                      (logonRestoresLeft ? ", a logon restore still registered" : "") +
+                                      (recordLeft ? ", a live snapshot still in the record" : ""));
         }
     }
 
@@ -117,7 +125,8 @@ private:
     Campaign& campaign_;
     StandInWinInet standIn_;
     TemporaryDirectory directory_;
-    std::wstring states_[2] = {directory_ / L"proxy state", directory_ / L"another client's proxy state"};
+    std::wstring states_[2] = {directory_ / L"proxy state",
+                               MakeLongFolder(directory_.Path(), kLongFolderUnits) + L"\\another client's proxy state"};
     RaceCounts counts_;
 };
 

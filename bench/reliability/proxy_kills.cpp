@@ -1,17 +1,22 @@
 // Proxy enables and restores killed at random moments, through the WinINet stand-in, on two
-// proxy state files (two clients), each run naming its file in a spelling of its own; half the
-// cycles switch the other client's proxy on before or after the kills. Whatever moment a kill
-// hits, the restores of both files after it, in either order, must leave the user's own
-// settings in force (all four options exactly), no proxy state file and no logon restore.
+// proxy state files (two clients, the other's at the end of a long path), each run naming its
+// file in a spelling of its own; half the cycles switch the other client's proxy on before or
+// after the kills. Now and then a state file is lost before the restores, or gets a second name
+// through which a restore is tried (and must be refused, changing nothing). Whatever moment a
+// kill hits, the restores of both files after it, in either order, must leave the user's own
+// settings in force (all four options exactly), no proxy state file, no logon restore and no
+// live snapshot in the helper's record.
 #include <algorithm>
 #include <map>
 #include <memory>
 
 #include "campaigns.h"
+#include "proxy/proxy_snapshot_record.h"
 #include "support/helper_process.h"
 #include "support/proxy/background_helper.h"
 #include "support/proxy/logon_restores.h"
 #include "support/proxy/path_spellings.h"
+#include "support/proxy/proxy_lines.h"
 #include "support/proxy/stand_in_wininet_control.h"
 #include "support/temp_directory.h"
 #include "user_settings.h"
@@ -27,6 +32,10 @@ constexpr int kCalibrationRuns = 7;
 // The machine's load changes while the campaign runs, and with it how long a run lasts.
 constexpr size_t kCyclesPerCalibration = 40;
 constexpr const char* kCallsOfAnEnable[] = {"query#1", "set", "notify-95", "notify-39", "notify-37", "query#2"};
+constexpr double kLostFileChance = 0.15;
+constexpr double kLinkedNameChance = 0.1;
+// Far over what a logon restore naming the file could hold beside the helper's path.
+constexpr size_t kLongFolderUnits = 220;
 
 enum class Plan { KillEnable, KillEnableInHungCall, KillRestore, KillEnableThenRestore };
 // When the other client's proxy is switched on, if at all.
@@ -47,11 +56,7 @@ public:
     explicit ProxyKills(Campaign& campaign) : campaign_(campaign) {}
 
     void Run() {
-        if (!InstallStandInWinInet()) {
-            campaign_.Note(0, "cannot put the WinINet stand-in into system32");
-            campaign_.ZeroRow("cycles that could not run", 1);
-            return;
-        }
+        if (!StandInInPlace(campaign_, "cycles that could not run")) return;
         const size_t cycles = kCyclesPerScale * static_cast<size_t>(campaign_.Scale());
         for (size_t cycle = 0; cycle < cycles; ++cycle) {
             if (cycle % kCyclesPerCalibration == 0) Calibrate();
@@ -62,10 +67,7 @@ public:
 
 private:
     // One of the ways of writing one of the two files.
-    std::wstring Spelling(const std::wstring& state) {
-        const std::vector<std::wstring> spellings = SpellingsOf(state);
-        return spellings[campaign_.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
-    }
+    std::wstring Spelling(const std::wstring& state) { return RandomSpelling(campaign_, state); }
     std::vector<std::wstring> EnableArguments(const std::wstring& state) {
         const std::wstring spelling = Spelling(state);
         return {L"--proxy-enable", L"--state", spelling, L"--port", std::to_wstring(campaign_.Uniform(1024, 65535))};
@@ -115,6 +117,7 @@ private:
         DeleteFileW(state_.c_str());
         DeleteFileW(otherState_.c_str());
         RemoveRegisteredLogonRestores();
+        RemoveSnapshotRecord();
         const Overlap overlap = static_cast<Overlap>(campaign_.Uniform(0, 3) % 3);
         if (overlap == Overlap::Before && !EnableFully(cycle, otherState_)) return;
         switch (ChoosePlan(campaign_)) {
@@ -131,7 +134,36 @@ private:
         }
         if (overlap == Overlap::After && !EnableFully(cycle, otherState_)) return;
         ++overlaps_[overlap];
+        if (campaign_.Chance(kLinkedNameChance)) TryThroughASecondName(cycle);
+        if (campaign_.Chance(kLostFileChance)) LoseAFile();
         CheckRestoresAfterKill(cycle, user);
+    }
+
+    // A cleaner, or the user, deletes a state file, whatever its proxy does.
+    void LoseAFile() {
+        const std::wstring& lost = campaign_.Chance(0.5) ? state_ : otherState_;
+        if (DeleteFileW(lost.c_str())) ++lostFiles_;
+    }
+
+    // Another name for the same file gets a lock of its own: a restore through either name is
+    // refused before it changes anything.
+    void TryThroughASecondName(size_t cycle) {
+        // Drawn first: whether the file is there depends on where a kill landed, not on the seed.
+        const std::vector<std::wstring> restores[] = {RestoreArguments(secondName_), RestoreArguments(state_)};
+        if (!PathExists(state_) || !CreateHardLinkW(secondName_.c_str(), state_.c_str(), nullptr)) return;
+        const std::string before = ReadFileBytes(state_);
+        const StandInSettings settings = standIn_.Settings();
+        for (const std::vector<std::wstring>& restore : restores) {
+            const ProcessResult refused = RunHelper(restore, kRunLimitMilliseconds);
+            ++linkedNameRuns_;
+            if (refused.exitCode != 2 || refused.output != ErrorLine(ERROR_TOO_MANY_LINKS) ||
+                ReadFileBytes(state_) != before || standIn_.Settings() != settings) {
+                ++linkedNameFaults_;
+                campaign_.Note(cycle, "a restore through a linked name exited with " +
+                                          std::to_string(refused.exitCode) + ": " + refused.output);
+            }
+        }
+        DeleteFileW(secondName_.c_str());
     }
 
     // An enable that runs to its end. With the other client's proxy in force it may report
@@ -194,6 +226,10 @@ private:
             ++leftLogonRestores_;
             campaign_.Note(cycle, "a logon restore is still registered after the restores");
         }
+        if (!ReadSnapshotRecord().empty()) {
+            ++leftRecords_;
+            campaign_.Note(cycle, "the record still lists a live snapshot after the restores");
+        }
         if (after != user) {
             ++lostSettings_;
             campaign_.Note(cycle, "the user had " + DescribeSettings(user) + "; now " + DescribeSettings(after));
@@ -209,9 +245,13 @@ private:
                           Range(restoreWindows_) + " ms",
                       "");
         for (const auto& [where, count] : landings_) campaign_.Row("  killed " + where, std::to_string(count));
+        campaign_.Row("  state files lost before the restores", std::to_string(lostFiles_));
+        campaign_.Row("  restores tried through a second name of a file", std::to_string(linkedNameRuns_));
         campaign_.ZeroRow("user settings lost or changed after the restores", lostSettings_);
         campaign_.ZeroRow("proxy state files left after the restores", leftSnapshots_);
         campaign_.ZeroRow("logon restores left registered after the restores", leftLogonRestores_);
+        campaign_.ZeroRow("records of live snapshots left after the restores", leftRecords_);
+        campaign_.ZeroRow("restores through a second name not refused, or changing things", linkedNameFaults_);
         campaign_.ZeroRow("restores that failed", failedRestores_);
         campaign_.ZeroRow("cycles that could not run", unrunnable_);
     }
@@ -220,13 +260,15 @@ private:
     StandInWinInet standIn_;
     TemporaryDirectory directory_;
     std::wstring state_ = directory_ / L"proxy state";
-    std::wstring otherState_ = directory_ / L"another client's proxy state";
+    std::wstring secondName_ = directory_ / L"a second name of the proxy state";
+    std::wstring otherState_ = MakeLongFolder(directory_.Path(), kLongFolderUnits) + L"\\another client's proxy state";
     DWORD enableWindow_ = 0;
     DWORD restoreWindow_ = 0;
     std::vector<DWORD> enableWindows_, restoreWindows_;
     std::map<std::string, uint64_t> landings_;
     std::map<Overlap, uint64_t> overlaps_;
-    uint64_t lostSettings_ = 0, leftSnapshots_ = 0, leftLogonRestores_ = 0, failedRestores_ = 0, unrunnable_ = 0;
+    uint64_t lostSettings_ = 0, leftSnapshots_ = 0, leftLogonRestores_ = 0, leftRecords_ = 0, failedRestores_ = 0,
+             unrunnable_ = 0, lostFiles_ = 0, linkedNameRuns_ = 0, linkedNameFaults_ = 0;
 };
 
 }  // namespace

@@ -19,7 +19,8 @@ struct NamedCampaign {
 
 constexpr NamedCampaign kCampaigns[] = {
     {"host-endings", RunHostEndings},         {"proxy-kills", RunProxyKills},
-    {"enable-races", RunEnableRaces},         {"state-file-readers", RunStateFileReaders},
+    {"enable-races", RunEnableRaces},         {"stale-logons", RunStaleLogons},
+    {"state-file-readers", RunStateFileReaders},
     {"snapshot-decoding", RunSnapshotDecoding},     {"call-failures", RunCallFailures},
     {"call-failures-sample", RunCallFailureSample},
 };

@@ -1,6 +1,7 @@
-// Mutated proxy state files through the helper's own decoder and encoder, in this process:
-// every file must either decode to an exact round trip (encoding the result gives the same
-// bytes back) or be refused with error 13. A crash ends the program; it says where first.
+// Mutated proxy state files (of both layouts, with an id and an earlier version's without) and
+// mutated records of live snapshots through the helper's own decoders and encoders, in this
+// process: every one must either decode to an exact round trip (encoding the result gives the
+// same bytes back) or be refused with error 13. A crash ends the program; it says where first.
 #include <algorithm>
 #include <cstdio>
 #include <exception>
@@ -9,12 +10,14 @@
 #include "base/win32.h"
 #include "campaigns.h"
 #include "proxy/proxy_snapshot.h"
+#include "proxy/proxy_snapshot_record.h"
 
 namespace {
 
 constexpr size_t kFilesPerScale = 100000;
+constexpr size_t kRecordsPerScale = 20000;
 constexpr size_t kMagicBytes = sizeof(kProxySnapshotMagic) - 1;
-constexpr size_t kFieldsOffset = kMagicBytes + 4;
+constexpr size_t kIdBytes = sizeof(SnapshotId::bytes);
 
 // Where the crash handler finds what to report.
 Campaign* runningCampaign = nullptr;
@@ -39,20 +42,41 @@ WideString RandomText(Campaign& campaign) {
     return text;
 }
 
-ByteString RandomValidFile(Campaign& campaign) {
+SnapshotId RandomId(Campaign& campaign) {
+    SnapshotId id;
+    for (unsigned char& byte : id.bytes) byte = static_cast<unsigned char>(campaign.Uniform(0, 255));
+    return id;
+}
+
+// With an id, or in half the cases an earlier version's without.
+ProxySnapshot RandomSnapshot(Campaign& campaign, bool withId) {
     ProxySnapshot snapshot;
     snapshot.flags = static_cast<uint32_t>(campaign.Random()());
     snapshot.appliedProxyServer = L"127.0.0.1:" + std::to_wstring(campaign.Uniform(1024, 65535));
     snapshot.proxyServer = RandomText(campaign);
     snapshot.bypassList = RandomText(campaign);
     snapshot.autoConfigUrl = RandomText(campaign);
-    return EncodeProxySnapshot(snapshot);
+    if (withId) snapshot.id = RandomId(campaign);
+    return snapshot;
+}
+
+ByteString RandomValidFile(Campaign& campaign) { return EncodeProxySnapshot(RandomSnapshot(campaign, campaign.Chance(0.5))); }
+
+// Up to three live snapshots, each under an id of its own, at paths of any length.
+ByteString RandomValidRecord(Campaign& campaign) {
+    SnapshotRecord record;
+    for (uint32_t count = campaign.Uniform(0, 3); count > 0; --count) {
+        record.push_back({RandomText(campaign), RandomSnapshot(campaign, true)});
+        record.back().snapshot.id->bytes[0] = static_cast<unsigned char>(count);
+    }
+    return EncodeSnapshotRecord(record);
 }
 
 // Where the four length fields of a valid file start.
 std::vector<size_t> LengthOffsets(const ByteString& valid) {
     std::vector<size_t> offsets;
-    size_t at = kFieldsOffset;
+    const bool withId = valid.starts_with(kProxySnapshotMagic);
+    size_t at = kMagicBytes + (withId ? kIdBytes : 0) + 4;
     for (int field = 0; field < 4 && at + 4 <= valid.size(); ++field) {
         offsets.push_back(at);
         uint32_t length = 0;
@@ -131,10 +155,11 @@ struct DecodingCounts {
     uint64_t roundTrips = 0, refused = 0, notRoundTrips = 0, otherErrors = 0, otherExceptions = 0;
 };
 
-void DecodeOne(Campaign& campaign, size_t item, const ByteString& bytes, DecodingCounts& counts) {
+template <typename Decode, typename Encode>
+void DecodeOne(Campaign& campaign, size_t item, const ByteString& bytes, DecodingCounts& counts, Decode decode,
+               Encode encode) {
     try {
-        const ProxySnapshot decoded = DecodeProxySnapshot(bytes);
-        if (EncodeProxySnapshot(decoded) == bytes) {
+        if (encode(decode(bytes)) == bytes) {
             ++counts.roundTrips;
         } else {
             ++counts.notRoundTrips;
@@ -155,22 +180,36 @@ void DecodeOne(Campaign& campaign, size_t item, const ByteString& bytes, Decodin
 
 }  // namespace
 
+void MutateOneToFourTimes(Campaign& campaign, ByteString& bytes, const std::vector<size_t>& lengthOffsets) {
+    for (uint32_t mutations = campaign.Uniform(1, 4); mutations > 0; --mutations) Mutate(campaign, bytes, lengthOffsets);
+}
+
 void RunSnapshotDecoding(Campaign& campaign) {
     runningCampaign = &campaign;
     SetUnhandledExceptionFilter(ReportCrash);
     const size_t files = kFilesPerScale * static_cast<size_t>(campaign.Scale());
+    const size_t records = kRecordsPerScale * static_cast<size_t>(campaign.Scale());
     DecodingCounts counts;
     for (currentFile = 0; currentFile < files; ++currentFile) {
         ByteString bytes = RandomValidFile(campaign);
-        const std::vector<size_t> lengthOffsets = LengthOffsets(bytes);
-        for (uint32_t mutations = campaign.Uniform(1, 4); mutations > 0; --mutations) {
-            Mutate(campaign, bytes, lengthOffsets);
-        }
-        DecodeOne(campaign, currentFile, bytes, counts);
+        MutateOneToFourTimes(campaign, bytes, LengthOffsets(bytes));
+        DecodeOne(campaign, currentFile, bytes, counts, DecodeProxySnapshot, EncodeProxySnapshot);
+    }
+    DecodingCounts recordCounts;
+    for (; currentFile < files + records; ++currentFile) {
+        ByteString bytes = RandomValidRecord(campaign);
+        MutateOneToFourTimes(campaign, bytes, {});
+        DecodeOne(campaign, currentFile, bytes, recordCounts, DecodeSnapshotRecord, EncodeSnapshotRecord);
     }
     campaign.Row("mutated proxy state files decoded", std::to_string(files));
     campaign.Row("  decoded to an exact round trip", std::to_string(counts.roundTrips));
     campaign.Row("  refused with error 13", std::to_string(counts.refused));
+    campaign.Row("mutated records of live snapshots decoded", std::to_string(records));
+    campaign.Row("  decoded to an exact round trip", std::to_string(recordCounts.roundTrips));
+    campaign.Row("  refused with error 13", std::to_string(recordCounts.refused));
+    counts.notRoundTrips += recordCounts.notRoundTrips;
+    counts.otherErrors += recordCounts.otherErrors;
+    counts.otherExceptions += recordCounts.otherExceptions;
     campaign.ZeroRow("crashes", 0);
     campaign.ZeroRow("decoded, but not an exact round trip", counts.notRoundTrips);
     campaign.ZeroRow("refused with another error, or another exception", counts.otherErrors + counts.otherExceptions);

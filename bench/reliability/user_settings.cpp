@@ -1,5 +1,8 @@
 #include "user_settings.h"
 
+#include "support/proxy/path_spellings.h"
+#include "support/proxy/stand_in_wininet_control.h"
+
 namespace {
 
 // Units a user's settings can hold: ASCII, Latin, CJK, and now and then a lone surrogate.
@@ -48,4 +51,16 @@ std::string DescribeSettings(const StandInSettings& settings) {
         description += '"';
     }
     return description;
+}
+
+std::wstring RandomSpelling(Campaign& campaign, const std::wstring& path) {
+    const std::vector<std::wstring> spellings = proxy_testing::SpellingsOf(path);
+    return spellings[campaign.Uniform(0, static_cast<uint32_t>(spellings.size() - 1))];
+}
+
+bool StandInInPlace(Campaign& campaign, const std::string& unrunnable) {
+    if (proxy_testing::InstallStandInWinInet()) return true;
+    campaign.Note(0, "cannot put the WinINet stand-in into system32");
+    campaign.ZeroRow(unrunnable, 1);
+    return false;
 }

@@ -11,3 +11,10 @@ StandInSettings RandomUserSettings(Campaign& campaign);
 
 // The four options as one line, for a note about a faulty item.
 std::string DescribeSettings(const StandInSettings& settings);
+
+// One of the ways of writing a proxy state file's path (proxy_testing::SpellingsOf), at random.
+std::wstring RandomSpelling(Campaign& campaign, const std::wstring& path);
+
+// Puts the WinINet stand-in in place; when it cannot, notes it and fails the campaign on the
+// row `unrunnable` names.
+bool StandInInPlace(Campaign& campaign, const std::string& unrunnable);

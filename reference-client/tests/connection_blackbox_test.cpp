@@ -111,6 +111,20 @@ TEST_F(ReferenceClient, ClientKilledMidConnectionIsCleanedUpByHostAndGuard) {
     EXPECT_EQ(ProxyStatus(), proxyBefore_) << "the user's proxy settings were not put back";
 }
 
+// What an uninstaller does: every proxy any connection left switched goes back, also one whose
+// proxy state file is lost.
+TEST_F(ReferenceClient, ResetPutsBackEveryProxyAConnectionLeft) {
+    const std::wstring lost = work_ / L"lost proxy-state.bin";
+    ASSERT_EQ(RunHelper({L"--proxy-enable", L"--state", lost, L"--port", L"30808"}).exitCode, 0u);
+    ASSERT_TRUE(DeleteFileW(lost.c_str()));
+    ASSERT_NE(ProxyStatus(L"30808").find("\"proxyMatches\":true"), std::string::npos);
+    const ProcessResult reset = RunProgram(ClientPath(), {L"--reset-proxy", L"all"}, 90000);
+    EXPECT_EQ(reset.exitCode, 0u) << reset.output;
+    EXPECT_NE(reset.output.find("--proxy-restore --snapshot-id all"), std::string::npos) << reset.output;
+    EXPECT_EQ(reset.output.find("--launch"), std::string::npos) << "it connected: " << reset.output;
+    EXPECT_EQ(ProxyStatus(), proxyBefore_);
+}
+
 TEST_F(ReferenceClient, LeftOverProxyStateThatCannotBeRestoredKeepsTheClientFromConnecting) {
     const std::string unreadable = "not a proxy state file";
     WriteFileBytes(work_ / L"proxy-state.bin", unreadable);

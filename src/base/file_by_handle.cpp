@@ -33,12 +33,16 @@ std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
 
 }  // namespace
 
-WideString FinalFolderPath(const WideString& fullPath) {
+UniqueHandleFile OpenFolderOf(const WideString& fullPath) {
     WideString folder = DirectoryOf(fullPath);
     if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
-    const UniqueHandleFile handle(
-        CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return UniqueHandleFile(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+WideString FinalFolderPath(const WideString& fullPath) {
+    const UniqueHandleFile handle = OpenFolderOf(fullPath);
     if (!handle) return {};
     WideString final = FinalPathOf(handle.Get());
     if (!final.empty() && final.back() == L'\\') final.pop_back();

@@ -4,6 +4,7 @@
 #include <optional>
 
 #include "base/text.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 
 // Work on the file that a handle holds, never on whatever a name points to by the time the
@@ -41,8 +42,12 @@ bool DeleteThroughHandle(HANDLE file);
 // is replaced, not followed. Needs DELETE access. False with the system's error otherwise.
 bool MoveThroughHandle(HANDLE file, const WideString& target);
 
-// The final path of the folder that a full path names its last part in, after every junction or
-// link on the way, without a trailing "\"; empty when the folder cannot be opened.
+// The folder that a full path names its last part in, opened to read its attributes, sharing
+// everything; none when it cannot be opened.
+UniqueHandleFile OpenFolderOf(const WideString& fullPath);
+
+// The final path of that folder, after every junction or link on the way, without a trailing
+// "\"; empty when the folder cannot be opened.
 WideString FinalFolderPath(const WideString& fullPath);
 
 // What tells one file from every other on the machine while it exists: the volume's serial

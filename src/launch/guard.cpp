@@ -8,7 +8,8 @@
 #include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "proxy/proxy_commands.h"
+#include "proxy/proxy_restore.h"
+#include "proxy/proxy_snapshot.h"
 
 namespace {
 
@@ -17,8 +18,9 @@ constexpr uint32_t kNotWatched = 1;
 // How long a guard that may not end the core waits for the host to end it. The host, which
 // watches the client too, ends the core's job within one supervision cycle of 100 ms.
 constexpr DWORD kHostEndsCoreMilliseconds = 5000;
-// A restore that did not get the proxy mutexes within their 15 s is tried again for this long:
-// another helper's change of the settings may take that long, but not for ever.
+// A restore that did not get the proxy mutexes within their 15 s, or may not open them (another
+// program created one first with an access list that shuts the user out), is tried again for
+// this long: another helper's change of the settings may take that long, but not for ever.
 constexpr ULONGLONG kRestoreRetryMilliseconds = 60000;
 constexpr DWORD kRestorePauseMilliseconds = 100;
 
@@ -28,9 +30,9 @@ constexpr ULONGLONG kFileRetryMilliseconds = 2000;
 constexpr DWORD kFilePauseMilliseconds = 50;
 
 // What this guard cleans up is what was there when it started: a later connection's snapshot
-// or configuration at the same paths is another file, and not this guard's to touch.
+// or configuration at the same paths is another one, and not this guard's to touch.
 struct GuardedFiles {
-    std::optional<FileIdentity> snapshot;
+    std::optional<SnapshotChoice> snapshot;
     std::optional<FileIdentity> config;
 };
 
@@ -47,8 +49,25 @@ std::optional<FileIdentity> IdentityOfWhatIsAt(const WideString& path) {
     }
 }
 
+// The snapshot whose id the file at the path holds; in an earlier version's file, that very file.
+// None once nothing is there, or its id could not be read for the whole retry time.
+std::optional<SnapshotChoice> SnapshotAt(const WideString& path) {
+    const std::optional<FileIdentity> file = IdentityOfWhatIsAt(path);
+    if (!file) return std::nullopt;
+    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
+    for (;;) {
+        try {
+            const std::optional<SnapshotId> id = SnapshotIdAt(path);
+            return id ? SnapshotChoice{id, std::nullopt} : SnapshotChoice{std::nullopt, file};
+        } catch (Win32Error) {
+            if (GetTickCount64() >= deadline) return std::nullopt;
+        }
+        Sleep(kFilePauseMilliseconds);
+    }
+}
+
 GuardedFiles IdentifyGuardedFiles(const OptionMap& options) {
-    return GuardedFiles{IdentityOfWhatIsAt(options.Get(L"--state")), IdentityOfWhatIsAt(options.Get(L"--config"))};
+    return GuardedFiles{SnapshotAt(options.Get(L"--state")), IdentityOfWhatIsAt(options.Get(L"--config"))};
 }
 
 // The configuration holds the user's credentials: a refused delete is tried again, until the path
@@ -102,14 +121,15 @@ void EndCore(const WatchedCore& core) {
     }
 }
 
-void RestoreGuardedSnapshot(const OptionMap& options, const FileIdentity& snapshot) {
+void RestoreGuardedSnapshot(const OptionMap& options, const SnapshotChoice& snapshot) {
     const ULONGLONG deadline = GetTickCount64() + kRestoreRetryMilliseconds;
     for (;;) {
         try {
             RestoreProxyFromState(options.Get(L"--state"), options.Get(L"--expected-proxy"), snapshot);
             return;
         } catch (Win32Error code) {
-            if (code != ERROR_TIMEOUT || GetTickCount64() >= deadline) return;
+            const bool held = code == ERROR_TIMEOUT || code == ERROR_ACCESS_DENIED;
+            if (!held || GetTickCount64() >= deadline) return;
         } catch (...) {
             return;  // Nobody is left to tell; the configuration is deleted all the same.
         }

@@ -1,15 +1,20 @@
 #include "proxy/proxy_commands.h"
 
+#include <cwchar>
 #include <string>
+#include <vector>
 
 #include "base/command_line.h"
-#include "base/file_io.h"
+#include "base/local_path.h"
 #include "base/process.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
 #include "proxy/proxy_logon_restore.h"
 #include "proxy/proxy_mutex.h"
+#include "proxy/proxy_restore.h"
 #include "proxy/proxy_settings.h"
 #include "proxy/proxy_snapshot.h"
+#include "proxy/proxy_snapshot_record.h"
 
 namespace {
 
@@ -19,6 +24,24 @@ constexpr uint32_t kLowestPort = 1024;
 constexpr uint32_t kHighestPort = 65535;
 constexpr wchar_t kLocalProxyPrefix[] = L"127.0.0.1:";
 constexpr wchar_t kLocalBypassList[] = L"<local>;localhost;127.*;[::1]";
+// "--snapshot-id" for every live snapshot of the user at once.
+constexpr wchar_t kEverySnapshot[] = L"all";
+
+// A state path that the helper does not work on: the usage exit code, with the error line.
+struct RefusedStatePath {
+    Win32Error code;
+};
+
+// How many names the file at the path has; 0 when it cannot be opened (nothing is there).
+DWORD LinkCountAt(const WideString& path) {
+    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+                                            nullptr));
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!file || !GetFileInformationByHandle(file.Get(), &information)) return 0;
+    return information.nNumberOfLinks;
+}
 
 bool IsEnablePortText(const WideString& text) {
     if (text.empty() || text.size() > 5 || text[0] == L'0') return false;
@@ -30,67 +53,70 @@ bool IsEnablePortText(const WideString& text) {
     return port >= kLowestPort && port <= kHighestPort;
 }
 
-ProxySettings SavedUserSettings(const ProxySnapshot& snapshot) {
-    return ProxySettings{snapshot.flags, snapshot.proxyServer, snapshot.bypassList, snapshot.autoConfigUrl};
-}
-
-// The user's settings saved by the snapshot of another proxy state file whose helper proxy is
-// `proxyServer`: found through the logon restores registered beside every snapshot.
-std::optional<ProxySettings> RecordOfHelperProxy(const WideString& proxyServer, const WideString& ownPath) {
-    const WideString ownValue = LogonRestoreValueName(ProxyStatePathHash(ownPath));
-    for (const RegisteredSnapshot& registered : RegisteredSnapshots()) {
-        if (registered.valueName == ownValue) continue;
-        try {
-            const ProxySnapshot snapshot = ReadProxySnapshot(registered.statePath);
-            if (snapshot.appliedProxyServer == proxyServer) return SavedUserSettings(snapshot);
-        } catch (Win32Error) {
-            // Gone or unreadable: it accounts for nothing.
-        }
-    }
-    return std::nullopt;
-}
-
 uint32_t ReadPort(const OptionMap& options) {
     const WideString& text = options.Get(L"--port");
     return text.empty() ? 0 : ParseUnsigned32(text);
 }
 
-// Only a path that is not there means no snapshot: one that cannot be looked at (access
-// refused, held by a scanner) may hold the user's settings, and is reported.
-bool SnapshotExists(const WideString& snapshotPath) {
-    const DWORD error = LookAtPath(snapshotPath);
-    if (error == ERROR_FILE_NOT_FOUND) return false;
-    if (error != ERROR_SUCCESS) throw Win32Error{error};
-    return true;
+// Names that the lock of one file cannot cover: a stream of a file, and a file with other names.
+void RefuseUnlockableStatePath(const WideString& snapshotPath) {
+    const WideString full = FullPath(snapshotPath);
+    if (NamesAStream(full.empty() ? snapshotPath : full)) throw RefusedStatePath{ERROR_BAD_PATHNAME};
+    if (LinkCountAt(snapshotPath) > 1) throw RefusedStatePath{ERROR_TOO_MANY_LINKS};
 }
 
-// The user's settings reach the disk, verified, and the logon restore is registered, before
-// anything changes; a snapshot that exists already (or anything else at the path) is never
-// replaced, and a helper's proxy found in force is never saved as the user's.
+// The settings in force are the user's, unless they are a helper's proxy: then the user's are
+// those that the live snapshot behind it saved.
+ProxySettings UserSettingsInForce(const SnapshotRecord& record, const ProxySettings& current) {
+    return SettingsToKeep(current, IsHelperAppliedSettings(current)
+                                       ? UserSettingsBehindHelperProxy(record, current.proxyServer)
+                                       : std::nullopt);
+}
+
+// The file first, verified, then the record; a file whose record cannot be written goes again.
+void SaveSnapshot(const WideString& snapshotPath, const ProxySnapshot& snapshot, SnapshotRecord& record) {
+    WriteProxySnapshot(snapshotPath, snapshot);
+    record.push_back(LiveSnapshot{ResolvedProxyStatePath(snapshotPath), snapshot});
+    try {
+        CommitSnapshotRecord(record);
+    } catch (Win32Error) {
+        DeleteFileW(snapshotPath.c_str());
+        throw;
+    }
+}
+
+// The user's settings reach the disk, verified, and the record, before anything changes; a
+// snapshot that exists already (or anything else at the path) is never replaced, and a helper's
+// proxy found in force is never saved as the user's.
 void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localProxyAddress) {
     const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
     if (SnapshotExists(snapshotPath)) throw Win32Error{ERROR_ALREADY_EXISTS};
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
+    SnapshotRecord record = ReadSnapshotRecord();
     const ProxySettings current = QueryProxySettings();
-    const ProxySettings user = SettingsToKeep(
-        current, IsHelperAppliedSettings(current) ? RecordOfHelperProxy(current.proxyServer, snapshotPath)
-                                                  : std::nullopt);
-    WriteProxySnapshot(snapshotPath, ProxySnapshot{user.flags, localProxyAddress, user.proxyServer, user.bypassList,
-                                                user.autoConfigUrl});
-    if (const std::optional<FileIdentity> written = IdentityAt(snapshotPath)) {
-        RegisterLogonRestore(snapshotPath, *written);
-    }
+    DropGoneSnapshots(record, current);
+    const ProxySettings user = UserSettingsInForce(record, current);
+    const ProxySnapshot snapshot{user.flags,         localProxyAddress, user.proxyServer, user.bypassList,
+                                 user.autoConfigUrl, NewSnapshotId()};
+    SaveSnapshot(snapshotPath, snapshot, record);
+    RegisterLogonRestore(*snapshot.id);
     ApplyProxySettings(EnableProxySettings(localProxyAddress));
 }
 
 uint32_t Restore(const OptionMap& options, const WideString& snapshotPath) {
-    const WideString& snapshotId = options.Get(L"--snapshot-id");
-    std::optional<FileIdentity> onlySnapshot;
-    if (!snapshotId.empty()) {
-        onlySnapshot = ParseSnapshotId(snapshotId);
-        if (!onlySnapshot) return kUsageExitCode;
+    const WideString& idText = options.Get(L"--snapshot-id");
+    if (idText == kEverySnapshot) {
+        RestoreEverySnapshot();
+        return 0;
     }
-    RestoreProxyFromState(snapshotPath, WideString(), onlySnapshot);
+    SnapshotChoice choice;
+    if (!idText.empty()) {
+        choice.id = ParseSnapshotId(idText);
+        if (!choice.id) choice.earlierFile = ParseEarlierSnapshotId(idText);
+        if (!choice.id && (!choice.earlierFile || snapshotPath.empty())) return kUsageExitCode;
+    }
+    if (!snapshotPath.empty()) RefuseUnlockableStatePath(snapshotPath);
+    RestoreProxyFromState(snapshotPath, WideString(), choice);
     return 0;
 }
 
@@ -101,6 +127,7 @@ uint32_t RunChecked(const WideString& verb, const OptionMap& options, const Wide
     const bool enabling = verb == L"--proxy-enable";
     if (enabling) {
         if (port < kLowestPort || port > kHighestPort) return kUsageExitCode;
+        RefuseUnlockableStatePath(snapshotPath);
         SwitchToLocalProxy(snapshotPath, localProxyAddress);
     }
     const ProxyStatusWords words = ReportProxyStatus(localProxyAddress);
@@ -148,32 +175,6 @@ uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags) {
     return (savedFlags & ~kSnapshotKeepCurrentAutoDetect) | (currentFlags & kProxyTypeAutoDetect);
 }
 
-void RestoreProxyFromState(const WideString& snapshotPath, const WideString& expectedProxy,
-                           const std::optional<FileIdentity>& onlySnapshot) {
-    const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
-    if (!SnapshotExists(snapshotPath)) {
-        RemoveLogonRestore(snapshotPath);
-        return;
-    }
-    // A later connection's snapshot at the same path is not the one asked for.
-    if (onlySnapshot && IdentityAt(snapshotPath) != onlySnapshot) return;
-    const ProxySnapshot saved = ReadProxySnapshot(snapshotPath);
-    if (!expectedProxy.empty() && expectedProxy != saved.appliedProxyServer) return;
-    const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
-    const ProxySettings current = QueryProxySettings();
-    const bool ours = current.proxyServer == saved.appliedProxyServer;
-    // A helper's proxy whose own snapshot is lost would otherwise stay in force with nothing
-    // serving it: the settings saved here are the best record of the user's left.
-    const bool orphaned = !ours && IsHelperAppliedSettings(current) &&
-                          !RecordOfHelperProxy(current.proxyServer, snapshotPath);
-    if (ours || orphaned) {
-        ApplyProxySettings(ProxySettings{FlagsToRestore(saved.flags, current.flags), saved.proxyServer,
-                                         saved.bypassList, saved.autoConfigUrl});
-    }
-    if (!DeleteFileW(snapshotPath.c_str())) throw Win32Error{GetLastError()};
-    RemoveLogonRestore(snapshotPath);
-}
-
 ProxySettings EnableProxySettings(const WideString& localProxyAddress) {
     return ProxySettings{kProxyTypeDirect | kProxyTypeProxy, localProxyAddress, kLocalBypassList, WideString()};
 }
@@ -191,11 +192,26 @@ ProxySettings SettingsToKeep(const ProxySettings& current, const std::optional<P
     return ProxySettings{direct, WideString(), WideString(), current.autoConfigUrl};
 }
 
+bool NamesAStream(const WideString& fullPath) {
+    WideString rest = fullPath;
+    for (const wchar_t* prefix : {L"\\\\?\\", L"\\\\.\\"}) {
+        if (rest.starts_with(prefix)) rest = rest.substr(wcslen(prefix));
+    }
+    const bool drive = rest.size() >= 2 && rest[1] == L':' &&
+                       ((rest[0] >= L'A' && rest[0] <= L'Z') || (rest[0] >= L'a' && rest[0] <= L'z'));
+    return rest.find(L':', drive ? 2 : 0) != WideString::npos;
+}
+
 uint32_t RunProxyCommand(const WideString& verb, const OptionMap& options) {
     const WideString snapshotPath = options.Get(L"--state");
-    if (snapshotPath.empty()) return kUsageExitCode;
+    // A restore of a snapshot named by its id finds its file in the record.
+    const bool byId = verb == L"--proxy-restore" && !options.Get(L"--snapshot-id").empty();
+    if (snapshotPath.empty() && !byId) return kUsageExitCode;
     try {
         return RunChecked(verb, options, snapshotPath);
+    } catch (RefusedStatePath refused) {
+        WriteStandardOutput(BuildProxyErrorLine(refused.code));
+        return kUsageExitCode;
     } catch (Win32Error code) {
         WriteStandardOutput(BuildProxyErrorLine(code));
         return 1;

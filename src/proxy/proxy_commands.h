@@ -4,7 +4,6 @@
 #include <optional>
 
 #include "base/command_line.h"
-#include "base/file_by_handle.h"
 #include "base/text.h"
 #include "base/win32.h"
 #include "proxy/proxy_settings.h"
@@ -39,14 +38,6 @@ ProxyStatusWords ReportProxyStatus(const WideString& localProxyAddress);
 // without bit 31 and with the current auto-detect bit added.
 uint32_t FlagsToRestore(uint32_t savedFlags, uint32_t currentFlags);
 
-// Under the path's proxy mutex: if a snapshot exists there (and it is the file `onlySnapshot`
-// names, when given, and its applied proxy server is `expectedProxy`, unless that is empty),
-// puts the saved settings back when the current proxy server is still the applied one, or is a
-// helper's proxy that no registered snapshot accounts for; then deletes the snapshot and its
-// logon restore. Throws Win32Error; the file stays on every failure before the deletion.
-void RestoreProxyFromState(const WideString& snapshotPath, const WideString& expectedProxy,
-                           const std::optional<FileIdentity>& onlySnapshot = std::nullopt);
-
 // What "--proxy-enable" applies: the local proxy for everything but local addresses.
 ProxySettings EnableProxySettings(const WideString& localProxyAddress);
 
@@ -59,6 +50,9 @@ bool IsHelperAppliedSettings(const ProxySettings& settings);
 // those in force; or that snapshot's; or else, with no record left of the user's own proxy, a
 // direct connection with the automatic detection and configuration script found in force.
 ProxySettings SettingsToKeep(const ProxySettings& current, const std::optional<ProxySettings>& recordOfHelperProxy);
+
+// True when a full path names a stream of a file: a ":" after its drive.
+bool NamesAStream(const WideString& fullPath);
 
 // Every verb beginning with "--proxy-": "--proxy-enable", "--proxy-restore", or a status
 // report. Returns the exit code; a Win32Error is printed as the error line (exit 1), and

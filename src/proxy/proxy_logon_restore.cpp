@@ -1,13 +1,12 @@
 #include "proxy/proxy_logon_restore.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "base/command_line.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
 #include "base/win32.h"
-#include "proxy/proxy_mutex.h"
-#include "proxy/proxy_snapshot.h"
 
 #include <shellapi.h>
 
@@ -27,8 +26,9 @@ UniqueRegistryKey OpenRunOnce(REGSAM access) {
     return key;
 }
 
-WideString ValueNameFor(const WideString& statePath) {
-    return LogonRestoreValueName(ProxyStatePathHash(statePath));
+void RemoveValue(const WideString& name) {
+    const UniqueRegistryKey key = OpenRunOnce(KEY_SET_VALUE);
+    if (key) RegDeleteValueW(key.Get(), name.c_str());
 }
 
 // A REG_SZ value's text, or none.
@@ -62,12 +62,10 @@ std::vector<WideString> LogonRestoreValueNames(HKEY key) {
 
 }  // namespace
 
-WideString LogonRestoreValueName(uint64_t pathHash) { return kLogonRestoreValuePrefix + FormatUnsigned(pathHash); }
+WideString LogonRestoreValueName(const SnapshotId& id) { return kLogonRestoreValuePrefix + FormatSnapshotId(id); }
 
-WideString LogonRestoreCommand(const WideString& helperPath, const FileIdentity& snapshot,
-                               const WideString& statePath) {
-    return QuoteArgument(helperPath) + L" --proxy-restore --snapshot-id " +
-           QuoteArgument(FormatSnapshotId(snapshot)) + L" --state " + QuoteArgument(statePath);
+WideString LogonRestoreCommand(const WideString& helperPath, const SnapshotId& id) {
+    return QuoteArgument(helperPath) + L" --proxy-restore --snapshot-id " + FormatSnapshotId(id);
 }
 
 std::optional<WideString> StatePathOfCommand(const WideString& command) {
@@ -81,9 +79,9 @@ std::optional<WideString> StatePathOfCommand(const WideString& command) {
     return statePath;
 }
 
-bool RegisterLogonRestore(const WideString& statePath, const FileIdentity& snapshot) {
+bool RegisterLogonRestore(const SnapshotId& id) {
     const WideString helper = GetExecutablePath();
-    const WideString command = LogonRestoreCommand(helper, snapshot, ResolvedProxyStatePath(statePath));
+    const WideString command = LogonRestoreCommand(helper, id);
     if (helper.empty() || command.size() > kMaxRunOnceCommandUnits) return false;
     UniqueRegistryKey key;
     if (RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.Put(), nullptr) !=
@@ -91,24 +89,33 @@ bool RegisterLogonRestore(const WideString& statePath, const FileIdentity& snaps
         key.Reset();
         return false;
     }
-    const WideString name = ValueNameFor(statePath);
+    const WideString name = LogonRestoreValueName(id);
     return RegSetValueExW(key.Get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
                           static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-void RemoveLogonRestore(const WideString& statePath) {
-    const UniqueRegistryKey key = OpenRunOnce(KEY_SET_VALUE);
-    if (key) RegDeleteValueW(key.Get(), ValueNameFor(statePath).c_str());
+void RemoveLogonRestore(const SnapshotId& id) { RemoveValue(LogonRestoreValueName(id)); }
+
+void RemoveLogonRestoresOtherThan(const std::vector<SnapshotId>& live) {
+    const UniqueRegistryKey key = OpenRunOnce(KEY_QUERY_VALUE);
+    if (!key) return;
+    const size_t prefix = WideString(kLogonRestoreValuePrefix).size();
+    for (const WideString& name : LogonRestoreValueNames(key.Get())) {
+        const std::optional<SnapshotId> id = ParseSnapshotId(name.substr(prefix));
+        if (id && std::find(live.begin(), live.end(), *id) == live.end()) RemoveValue(name);
+    }
 }
 
-std::vector<RegisteredSnapshot> RegisteredSnapshots() {
-    std::vector<RegisteredSnapshot> snapshots;
+std::vector<EarlierLogonRestore> EarlierLogonRestores() {
+    std::vector<EarlierLogonRestore> values;
     const UniqueRegistryKey key = OpenRunOnce(KEY_QUERY_VALUE);
-    if (!key) return snapshots;
+    if (!key) return values;
     for (const WideString& name : LogonRestoreValueNames(key.Get())) {
         const std::optional<WideString> command = ReadText(key.Get(), name);
         const std::optional<WideString> statePath = command ? StatePathOfCommand(*command) : std::nullopt;
-        if (statePath) snapshots.push_back({name, *statePath});
+        if (statePath) values.push_back({name, *statePath});
     }
-    return snapshots;
+    return values;
 }
+
+void RemoveEarlierLogonRestore(const EarlierLogonRestore& value) { RemoveValue(value.valueName); }

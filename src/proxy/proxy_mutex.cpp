@@ -1,5 +1,8 @@
 #include "proxy/proxy_mutex.h"
 
+#include <cstring>
+#include <optional>
+
 #include "base/command_line.h"
 #include "base/file_by_handle.h"
 #include "base/local_path.h"
@@ -11,6 +14,8 @@ namespace {
 constexpr uint64_t kPathHashStart = 0x14650fb0739d0383ull;
 constexpr uint64_t kPathHashPrime = 0x100000001b3ull;
 
+WideString FileNameOf(const WideString& fullPath) { return fullPath.substr(fullPath.find_last_of(L"\\/") + 1); }
+
 // The long name of an existing entry; a short (8.3) spelling of it names the same file.
 WideString LongNameOf(const WideString& fullPath, const WideString& name) {
     if (name.find_first_of(L"*?") != WideString::npos) return name;
@@ -19,8 +24,24 @@ WideString LongNameOf(const WideString& fullPath, const WideString& name) {
     return search ? WideString(entry.cFileName) : name;
 }
 
+// The folder's volume serial number and id, in decimal; empty when the folder cannot be opened.
+WideString FolderIdentityText(const WideString& fullPath) {
+    const UniqueHandleFile folder = OpenFolderOf(fullPath);
+    if (!folder) return {};
+    FILE_ID_INFO wide{};
+    if (GetFileInformationByHandleEx(folder.Get(), FileIdInfo, &wide, sizeof(wide))) {
+        uint64_t halves[2] = {};
+        std::memcpy(halves, wide.FileId.Identifier, sizeof(halves));
+        return FormatUnsigned(wide.VolumeSerialNumber) + L"-" + FormatUnsigned(halves[1]) + L"." +
+               FormatUnsigned(halves[0]);
+    }
+    const std::optional<FileIdentity> identity = IdentityOf(folder.Get());
+    if (!identity) return {};
+    return FormatUnsigned(identity->volumeSerial) + L"-" + FormatUnsigned(identity->fileIndex);
+}
+
 ProxyMutexLock AcquireNamedMutex(const WideString& name) {
-    UniqueHandleNull mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+    UniqueHandleNull mutex(CreateMutexExW(nullptr, name.c_str(), 0, SYNCHRONIZE | MUTEX_MODIFY_STATE));
     if (!mutex) throw Win32Error{GetLastError()};
     const DWORD waited = WaitForSingleObject(mutex.Get(), kProxyMutexWaitMilliseconds);
     if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) throw Win32Error{ERROR_TIMEOUT};
@@ -53,12 +74,17 @@ WideString ResolvedProxyStatePath(const WideString& path) {
     return folder + L"\\" + LongNameOf(full, full.substr(separator + 1));
 }
 
-uint64_t ProxyStatePathHash(const WideString& path) {
-    return HashProxyStatePath(CaseFoldedPath(ResolvedProxyStatePath(path)));
+WideString ProxyStateFileKey(const WideString& path) {
+    const WideString full = FullPath(path);
+    if (full.empty()) return path;
+    const WideString name = FileNameOf(full);
+    const WideString folder = name.empty() ? WideString() : FolderIdentityText(full);
+    if (folder.empty()) return CaseFoldedPath(full);
+    return folder + L"\\" + CaseFoldedPath(LongNameOf(full, name));
 }
 
 WideString ProxyMutexName(const WideString& path) {
-    return L"Local\\KELDRIX-Proxy-" + FormatUnsigned(ProxyStatePathHash(path));
+    return L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(ProxyStateFileKey(path)));
 }
 
 ProxyMutexLock AcquireProxyMutex(const WideString& path) { return AcquireNamedMutex(ProxyMutexName(path)); }

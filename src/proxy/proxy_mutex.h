@@ -19,10 +19,14 @@ WideString CaseFoldedPath(const WideString& path);
 // where even that fails, the path as given.
 WideString ResolvedProxyStatePath(const WideString& path);
 
-// The hash of the case-folded resolved path: one number for every spelling of one file.
-uint64_t ProxyStatePathHash(const WideString& path);
+// What names one proxy state file, however it is reached: the identity of its folder (the volume's
+// serial number and the folder's id, from FILE_ID_INFO where the volume gives it, else from the
+// 64-bit index) and the file's long name, upper-cased. A drive letter, mount point, junction or
+// link on the way changes nothing. Where the folder cannot be opened, the full path, upper-cased;
+// where even that fails, the path as given.
+WideString ProxyStateFileKey(const WideString& path);
 
-// "Local\KELDRIX-Proxy-" and the path's hash in decimal: one mutex per proxy state file.
+// "Local\KELDRIX-Proxy-" and the hash of the file's key in decimal: one mutex per proxy state file.
 WideString ProxyMutexName(const WideString& path);
 
 inline void ReleaseAndCloseMutex(HANDLE mutex) {
@@ -35,8 +39,11 @@ using ProxyMutexLock = UniqueResource<HANDLE, ReleaseAndCloseMutex, NullHandleVa
 
 inline constexpr DWORD kProxyMutexWaitMilliseconds = 15000;
 
-// Waits up to 15 s for the path's mutex; one abandoned by a holder that died is taken over.
-// Throws Win32Error: the creation error, or 1460 (ERROR_TIMEOUT) when the wait does not succeed.
+// Waits up to 15 s for the path's mutex; one abandoned by a holder that died is taken over. It is
+// opened for waiting and releasing alone, so that a mutex another program created first with an
+// access list that grants that much still serves.
+// Throws Win32Error: the creation error (5 where even that is refused), or 1460 (ERROR_TIMEOUT)
+// when the wait does not succeed.
 ProxyMutexLock AcquireProxyMutex(const WideString& path);
 
 // The user's settings are one for every proxy state file: whoever reads, saves and changes them

@@ -2,14 +2,22 @@
 
 #include <string_view>
 
+#include "base/file_by_handle.h"
 #include "base/file_io.h"
+#include "base/process.h"
+#include "base/unique_resource.h"
 #include "base/win32.h"
+
+#include <bcrypt.h>
+#include <ntsecapi.h>
 
 namespace {
 
 constexpr std::string_view kMagic(kProxySnapshotMagic, sizeof(kProxySnapshotMagic) - 1);
-constexpr size_t kFlagsOffset = kMagic.size();
-constexpr size_t kFirstFieldOffset = kFlagsOffset + 4;
+constexpr std::string_view kEarlierMagic(kEarlierProxySnapshotMagic, sizeof(kEarlierProxySnapshotMagic) - 1);
+constexpr size_t kIdOffset = kMagic.size();
+constexpr size_t kIdBytes = sizeof(SnapshotId::bytes);
+constexpr size_t kHeadBytes = kIdOffset + kIdBytes;
 
 constexpr size_t kSerialDigits = 8;
 constexpr size_t kIndexDigits = 16;
@@ -48,6 +56,30 @@ size_t RemainingAt(const ByteString& bytes, size_t position) {
     return position <= bytes.size() ? bytes.size() - position : 0;
 }
 
+bool HasAt(const ByteString& bytes, size_t position, std::string_view magic) {
+    return RemainingAt(bytes, position) >= magic.size() && std::string_view(bytes).substr(position, magic.size()) == magic;
+}
+
+SnapshotId IdAt(const ByteString& bytes, size_t position) {
+    SnapshotId id;
+    for (size_t i = 0; i < kIdBytes; ++i) id.bytes[i] = static_cast<unsigned char>(bytes[position + i]);
+    return id;
+}
+
+// Reads the magic of either layout, and the id that follows the current one, and moves past them.
+std::optional<SnapshotId> ReadHead(const ByteString& bytes, size_t& position) {
+    if (HasAt(bytes, position, kEarlierMagic)) {
+        position += kEarlierMagic.size();
+        return std::nullopt;
+    }
+    if (!HasAt(bytes, position, kMagic) || RemainingAt(bytes, position) < kHeadBytes) ThrowInvalidData();
+    const SnapshotId id = IdAt(bytes, position + kIdOffset);
+    position += kHeadBytes;
+    return id;
+}
+
+using GenerateRandomFunction = NTSTATUS WINAPI(BCRYPT_ALG_HANDLE, PUCHAR, ULONG, ULONG);
+
 }  // namespace
 
 void AppendSnapshotField(ByteString& bytes, const WideString& text) {
@@ -77,7 +109,8 @@ WideString ReadSnapshotField(const ByteString& bytes, size_t& position) {
 }
 
 ByteString EncodeProxySnapshot(const ProxySnapshot& snapshot) {
-    ByteString bytes(kMagic);
+    ByteString bytes(snapshot.id ? kMagic : kEarlierMagic);
+    if (snapshot.id) bytes.append(snapshot.id->bytes.begin(), snapshot.id->bytes.end());
     AppendUnsigned32(bytes, snapshot.flags);
     AppendSnapshotField(bytes, snapshot.appliedProxyServer);
     AppendSnapshotField(bytes, snapshot.proxyServer);
@@ -86,18 +119,22 @@ ByteString EncodeProxySnapshot(const ProxySnapshot& snapshot) {
     return bytes;
 }
 
-ProxySnapshot DecodeProxySnapshot(const ByteString& bytes) {
-    if (bytes.size() < kMagic.size() || std::string_view(bytes).substr(0, kMagic.size()) != kMagic) {
-        ThrowInvalidData();
-    }
-    if (bytes.size() < kFirstFieldOffset) ThrowInvalidData();
+ProxySnapshot ReadProxySnapshotAt(const ByteString& bytes, size_t& position) {
     ProxySnapshot snapshot;
-    snapshot.flags = ReadUnsigned32(bytes, kFlagsOffset);
-    size_t position = kFirstFieldOffset;
+    snapshot.id = ReadHead(bytes, position);
+    if (RemainingAt(bytes, position) < 4) ThrowInvalidData();
+    snapshot.flags = ReadUnsigned32(bytes, position);
+    position += 4;
     snapshot.appliedProxyServer = ReadSnapshotField(bytes, position);
     snapshot.proxyServer = ReadSnapshotField(bytes, position);
     snapshot.bypassList = ReadSnapshotField(bytes, position);
     snapshot.autoConfigUrl = ReadSnapshotField(bytes, position);
+    return snapshot;
+}
+
+ProxySnapshot DecodeProxySnapshot(const ByteString& bytes) {
+    size_t position = 0;
+    ProxySnapshot snapshot = ReadProxySnapshotAt(bytes, position);
     if (position != bytes.size()) ThrowInvalidData();
     return snapshot;
 }
@@ -110,11 +147,63 @@ void WriteProxySnapshot(const WideString& path, const ProxySnapshot& snapshot) {
 
 ProxySnapshot ReadProxySnapshot(const WideString& path) { return DecodeProxySnapshot(ReadWholeFile(path)); }
 
-WideString FormatSnapshotId(const FileIdentity& identity) {
+bool SnapshotExists(const WideString& path) {
+    const DWORD error = LookAtPath(path);
+    if (error == ERROR_FILE_NOT_FOUND) return false;
+    if (error != ERROR_SUCCESS) throw Win32Error{error};
+    return true;
+}
+
+std::optional<SnapshotId> SnapshotIdAt(const WideString& path) {
+    const UniqueHandleFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                            OPEN_EXISTING, kClientPathOpenFlags, nullptr));
+    if (!file) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;
+        throw Win32Error{error};
+    }
+    if (!IsDiskFile(file.Get())) return std::nullopt;
+    ByteString head(kHeadBytes, '\0');
+    DWORD read = 0;
+    if (!ReadFile(file.Get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr)) {
+        throw Win32Error{GetLastError()};
+    }
+    if (read < kHeadBytes || !HasAt(head, 0, kMagic)) return std::nullopt;
+    return IdAt(head, kIdOffset);
+}
+
+SnapshotId NewSnapshotId() {
+    auto* generate = LoadSystemFunction<GenerateRandomFunction>(L"bcrypt.dll", "BCryptGenRandom");
+    SnapshotId id;
+    const NTSTATUS status = generate(nullptr, id.bytes.data(), static_cast<ULONG>(id.bytes.size()),
+                                     BCRYPT_USE_SYSTEM_PREFERRED_RNG);
+    if (status < 0) throw Win32Error{LsaNtStatusToWinError(status)};
+    return id;
+}
+
+WideString FormatSnapshotId(const SnapshotId& id) {
+    WideString text;
+    for (unsigned char byte : id.bytes) text += Hexadecimal(byte, 2);
+    return text;
+}
+
+std::optional<SnapshotId> ParseSnapshotId(const WideString& text) {
+    if (text.size() != 2 * kIdBytes) return std::nullopt;
+    SnapshotId id;
+    for (size_t i = 0; i < kIdBytes; ++i) {
+        const std::optional<uint64_t> byte = ParseHexadecimal(text.substr(2 * i, 2));
+        if (!byte) return std::nullopt;
+        id.bytes[i] = static_cast<unsigned char>(*byte);
+    }
+    return id;
+}
+
+WideString FormatEarlierSnapshotId(const FileIdentity& identity) {
     return Hexadecimal(identity.volumeSerial, kSerialDigits) + L"-" + Hexadecimal(identity.fileIndex, kIndexDigits);
 }
 
-std::optional<FileIdentity> ParseSnapshotId(const WideString& text) {
+std::optional<FileIdentity> ParseEarlierSnapshotId(const WideString& text) {
     if (text.size() != kSerialDigits + 1 + kIndexDigits || text[kSerialDigits] != L'-') return std::nullopt;
     const std::optional<uint64_t> serial = ParseHexadecimal(text.substr(0, kSerialDigits));
     const std::optional<uint64_t> index = ParseHexadecimal(text.substr(kSerialDigits + 1));

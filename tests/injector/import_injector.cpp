@@ -61,6 +61,13 @@ constexpr FailureRule kRules[] = {
     {"WaitForSingleObject", Failure::MinusOne, kTimeout},
     {"WaitForMultipleObjects", Failure::MinusOne, kTimeout},
     {"RegGetValueW", Failure::ErrorItself, kDefaultError},
+    {"RegOpenKeyExW", Failure::ErrorItself, kDefaultError},
+    {"RegCreateKeyExW", Failure::ErrorItself, kDefaultError},
+    {"RegQueryValueExW", Failure::ErrorItself, kDefaultError},
+    {"RegEnumValueW", Failure::ErrorItself, kDefaultError},
+    {"RegSetValueExW", Failure::ErrorItself, kDefaultError},
+    {"RegDeleteValueW", Failure::ErrorItself, kDefaultError},
+    {"RegDeleteKeyW", Failure::ErrorItself, kDefaultError},
     {"WSAStartup", Failure::ErrorItself, WSASYSNOTREADY},
     {"socket", Failure::MinusOne, WSAEMFILE},
     {"connect", Failure::MinusOne, WSAECONNREFUSED},
@@ -95,7 +102,7 @@ constexpr const char* kCannotFail[] = {
     "WSAGetLastError", "WSASetLastError", "htons", "ntohs", "htonl", "inet_addr", "__WSAFDIsSet",
     "SetErrorMode", "AddVectoredExceptionHandler", "RemoveVectoredExceptionHandler", "DeleteProcThreadAttributeList",
     "GetThreadPriority", "GlobalFree", "IsDebuggerPresent", "OutputDebugStringA", "TryEnterCriticalSection",
-    "__C_specific_handler",
+    "__C_specific_handler", "RegCloseKey", "LsaNtStatusToWinError",
 };
 
 bool IsCRuntime(const char* dll) { return _stricmp(dll, "msvcrt.dll") == 0; }

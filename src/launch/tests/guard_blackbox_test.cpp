@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <set>
@@ -11,9 +12,12 @@
 #include "base/process.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
+#include "proxy/proxy_snapshot_record.h"
 #include "support/file_watch.h"
 #include "support/proxy/logon_restores.h"
 #include "support/proxy/proxy_fixture.h"
+
+#include <sddl.h>
 
 namespace {
 
@@ -54,10 +58,20 @@ std::set<std::wstring> DirectoryEntries(const std::wstring& directory) {
     return names;
 }
 
-// Holds a named mutex for as long as it lives, as another helper run would.
+// Holds a named mutex for as long as it lives, as another helper run would; or, with an access
+// list, as another program that created it first with that list.
 class HeldMutex {
 public:
-    explicit HeldMutex(const std::wstring& name) : mutex_(CreateMutexW(nullptr, TRUE, name.c_str())) {}
+    explicit HeldMutex(const std::wstring& name, const wchar_t* accessList = nullptr) {
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        if (accessList != nullptr &&
+            !ConvertStringSecurityDescriptorToSecurityDescriptorW(accessList, SDDL_REVISION_1, &descriptor, nullptr)) {
+            return;
+        }
+        SECURITY_ATTRIBUTES attributes{sizeof(attributes), descriptor, FALSE};
+        mutex_ = CreateMutexW(descriptor ? &attributes : nullptr, TRUE, name.c_str());
+        LocalFree(descriptor);
+    }
     HeldMutex(const HeldMutex&) = delete;
     HeldMutex& operator=(const HeldMutex&) = delete;
     ~HeldMutex() {
@@ -68,7 +82,7 @@ public:
     bool Held() const { return mutex_ != nullptr; }
 
 private:
-    HANDLE mutex_;
+    HANDLE mutex_ = nullptr;
 };
 
 class Guard : public StandInProxyTest {
@@ -214,6 +228,7 @@ TEST_F(Guard, CoreItMayNotEndIsLeftToTheHostThenTheProxyAndConfigurationGo) {
     }
 }
 
+// Meanwhile the proxy state file is lost: the guard restores its snapshot from the record.
 TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
     ASSERT_NO_FATAL_FAILURE(EnableProxy());
     const std::wstring coreMayExit = directory_ / L"core may exit";
@@ -228,11 +243,14 @@ TEST_F(Guard, CoreEndingFirstLeavesTheClientRunning) {
     EXPECT_TRUE(PathExists(config_));
     ExpectProxyLeftEnabled();
 
+    ASSERT_TRUE(DeleteFileW(state_.c_str()));
     WriteFileBytes(coreMayExit, "");
     EXPECT_EQ(core->Wait(kPromptly), 3u);
     EXPECT_EQ(guard.Wait(kPromptly), 0u);
     EXPECT_TRUE(client->IsRunning());
     ExpectUserSettingsBack();
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
     EXPECT_FALSE(PathExists(config_));
 }
 
@@ -377,36 +395,48 @@ TEST_F(Guard, LateGuardLeavesTheNextConnectionsSnapshotAndConfigurationAlone) {
     ASSERT_TRUE(guard.IsRunning()) << "the guard returned while the client and the core still ran";
 
     // Before this guard gets to clean up, the next connection has put the user's settings back
-    // and connected again, on the same files and the same port. (The earlier files are kept
-    // aside, not deleted, so that the new ones cannot be given their identity again.)
-    ASSERT_TRUE(MoveFileW(state_.c_str(), (directory_ / L"earlier snapshot").c_str()));
+    // and connected again, on the same files and the same port. The file system may give its
+    // snapshot the earlier file's identity (ext4, under Wine, hands on the inode just freed): it
+    // connects again until that happens, if it does; the guard knows the earlier one by its id.
+    // (The earlier configuration is kept aside, so that the new one cannot take its identity.)
+    const std::optional<FileIdentity> earlier = IdentityAt(state_);
     ASSERT_TRUE(MoveFileW(config_.c_str(), (directory_ / L"earlier config").c_str()));
-    standIn_.SetSettings(TypicalUserSettings());
     WriteFileBytes(config_, "the next connection's");
-    ASSERT_NO_FATAL_FAILURE(EnableProxy());
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        ASSERT_EQ(Restore().exitCode, 0u);
+        ASSERT_NO_FATAL_FAILURE(EnableProxy());
+        if (IdentityAt(state_) == earlier) break;
+    }
+    if (IdentityAt(state_) != earlier) std::printf("(the next snapshot never got the earlier one's identity)\n");
 
     client->Terminate(1);
     EXPECT_EQ(guard.Wait(kPromptly), 0u);
     ExpectProxyLeftEnabled();
     EXPECT_EQ(ReadFileBytes(config_), "the next connection's");
     EXPECT_EQ(RegisteredLogonRestores().size(), 1u);
+    EXPECT_EQ(ReadSnapshotRecord().size(), 1u);
 }
 
-TEST_F(Guard, RestoreThatFindsTheProxyLockHeldIsTriedAgain) {
-    ASSERT_NO_FATAL_FAILURE(EnableProxy());
-    const auto core = StartCore();
-    auto anotherHelper = std::make_unique<HeldMutex>(ProxyMutexName(state_));
-    ASSERT_TRUE(anotherHelper->Held());
-    ChildProcess guard(HelperPath(), GuardArguments(EndedProcessId(), core->Id(), kLocalProxy));
-    ASSERT_NE(guard.Handle(), nullptr);
-    // The guard's first restore gives up after 15 s; the lock is free a moment later.
-    Sleep(kProxyMutexWaitMilliseconds + 2000);
-    EXPECT_TRUE(guard.IsRunning());
-    ExpectProxyLeftEnabled();
-    anotherHelper.reset();
-    EXPECT_EQ(guard.Wait(kProxyMutexWaitMilliseconds), 0u);
-    ExpectUserSettingsBack();
-    EXPECT_FALSE(PathExists(config_));
+// Held by another helper (the restore gives up after 15 s), or created first by another program
+// with an access list that shuts the user out (refused at once): tried again until it is free.
+TEST_F(Guard, RestoreThatFindsTheProxyLockHeldOrShutIsTriedAgain) {
+    for (const bool shut : {true, false}) {
+        SCOPED_TRACE(shut ? "shut" : "held");
+        ASSERT_NO_FATAL_FAILURE(EnableProxy());
+        WriteFileBytes(config_, "");
+        const auto core = StartCore();
+        auto anotherProgram = std::make_unique<HeldMutex>(ProxyMutexName(state_), shut ? L"D:" : nullptr);
+        ASSERT_TRUE(anotherProgram->Held());
+        ChildProcess guard(HelperPath(), GuardArguments(EndedProcessId(), core->Id(), kLocalProxy));
+        ASSERT_NE(guard.Handle(), nullptr);
+        Sleep(shut ? 3 * kSettleTime : kProxyMutexWaitMilliseconds + 2000);
+        EXPECT_TRUE(guard.IsRunning());
+        ExpectProxyLeftEnabled();
+        anotherProgram.reset();
+        EXPECT_EQ(guard.Wait(kProxyMutexWaitMilliseconds), 0u);
+        ExpectUserSettingsBack();
+        EXPECT_FALSE(PathExists(config_));
+    }
 }
 
 TEST_F(Guard, ProcessIdThatDoesNotConvertEndsInTheFailureHandlerAndTouchesNothing) {

@@ -5,6 +5,8 @@
 #include "proxy/proxy_logon_restore.h"
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
+#include "proxy/proxy_snapshot_record.h"
+#include "support/proxy/path_spellings.h"
 #include "support/proxy/proxy_fixture.h"
 
 namespace {
@@ -44,6 +46,23 @@ std::vector<std::wstring> EnableArguments(const std::wstring& state, const std::
 
 std::vector<std::wstring> RestoreArguments(const std::wstring& state) { return {L"--proxy-restore", L"--state", state}; }
 
+void SetLogonRestore(const std::wstring& name, const std::wstring& command) {
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kRunOnceKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                   static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+// The logon restore that an earlier version registered beside its snapshot file: named by the
+// file's path hash, naming the file by its identity and its path.
+void RegisterEarlierLogonRestore(const std::wstring& statePath) {
+    SetLogonRestore(L"KELDRIX-Proxy-" + std::to_wstring(HashProxyStatePath(statePath)),
+                    L"\"" + HelperPath() + L"\" --proxy-restore --snapshot-id \"" +
+                        FormatEarlierSnapshotId(*IdentityAt(statePath)) + L"\" --state \"" + statePath + L"\"");
+}
+
 using ProxyCommands = StandInProxyTest;
 
 TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
@@ -53,8 +72,10 @@ TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
     EXPECT_EQ(result.output, EnabledLine());
 
     const StandInSettings user = TypicalUserSettings();
+    const ProxySnapshot saved = DecodeProxySnapshot(ReadFileBytes(state_));
+    ASSERT_TRUE(saved.id);
     const std::string snapshot = EncodeProxySnapshot(
-        {user.flags, L"127.0.0.1:8080", *user.proxyServer, L"", *user.autoConfigUrl});
+        {user.flags, L"127.0.0.1:8080", *user.proxyServer, L"", *user.autoConfigUrl, saved.id});
     EXPECT_EQ(ReadFileBytes(state_), snapshot);
     EXPECT_EQ(standIn_.Settings(), LocalProxySettings(L"127.0.0.1:8080"));
 
@@ -72,12 +93,18 @@ TEST_F(ProxyCommands, EnableSavesTheUserSettingsBeforeChangingThem) {
     };
     EXPECT_EQ(standIn_.Log(), expected);
 
-    // Once the snapshot is written, the restore at the next logon is registered for exactly it.
+    // The record holds the snapshot under its id, and the restore at the next logon names that id.
+    EXPECT_EQ(ReadSnapshotRecord(), (SnapshotRecord{{ResolvedProxyStatePath(state_), saved}}));
     const std::map<std::wstring, std::wstring> logonRestores = RegisteredLogonRestores();
     ASSERT_EQ(logonRestores.size(), 1u);
-    EXPECT_EQ(logonRestores.begin()->first, LogonRestoreValueName(ProxyStatePathHash(state_)));
-    EXPECT_EQ(logonRestores.begin()->second,
-              LogonRestoreCommand(HelperPath(), *IdentityAt(state_), ResolvedProxyStatePath(state_)));
+    EXPECT_EQ(logonRestores.begin()->first, LogonRestoreValueName(*saved.id));
+    EXPECT_EQ(logonRestores.begin()->second, LogonRestoreCommand(HelperPath(), *saved.id));
+
+    // A second enable gets an id of its own.
+    ASSERT_EQ(Restore().exitCode, 0u);
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    EXPECT_NE(DecodeProxySnapshot(ReadFileBytes(state_)).id, saved.id);
 }
 
 TEST_F(ProxyCommands, AutoDetectIsSavedAsTheSettingsDialogShowsIt) {
@@ -104,63 +131,184 @@ TEST_F(ProxyCommands, AutoDetectIsSavedAsTheSettingsDialogShowsIt) {
     EXPECT_EQ(log[1].rfind("query flags=1073741829 ", 0), 0u) << log[1];
 }
 
-TEST_F(ProxyCommands, HelperProxyFoundInForceIsNeverSavedAsTheUsers) {
-    const std::wstring other = directory_ / L"other client's proxy state";
+TEST_F(ProxyCommands, UserSettingsComeBackWhateverBecomesOfTheStateFiles) {
     const StandInSettings user = WithEmptyForNull(TypicalUserSettings());
-    // Two connections overlap, each with a proxy state file of its own, and end in either order.
-    for (const bool firstEndsFirst : {true, false}) {
-        SCOPED_TRACE(firstEndsFirst ? "first restored first" : "second restored first");
+    // Far too long for a logon restore that names the file, as earlier versions' did.
+    const std::wstring deep = MakeLongFolder(directory_.Path(), 220);
+    ASSERT_FALSE(deep.empty());
+    for (const std::wstring& other : {directory_ / L"other client's proxy state", deep + L"\\proxy state"}) {
+        // Two connections overlap, each with a proxy state file of its own, and end in either order.
+        for (const bool firstEndsFirst : {true, false}) {
+            SCOPED_TRACE(other.size() > 200 ? "a long path" : "a short path");
+            SCOPED_TRACE(firstEndsFirst ? "first restored first" : "second restored first");
+            standIn_.SetSettings(TypicalUserSettings());
+            ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
+            ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+            EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(state_)).proxyServer, *user.proxyServer);
+            EXPECT_EQ(RegisteredLogonRestores().size(), 2u);
+            EXPECT_EQ(ReadSnapshotRecord().size(), 2u);
+            const std::wstring first = firstEndsFirst ? other : state_;
+            const std::wstring second = firstEndsFirst ? state_ : other;
+            EXPECT_EQ(Run(RestoreArguments(first)).exitCode, 0u);
+            EXPECT_EQ(Run(RestoreArguments(second)).exitCode, 0u);
+            EXPECT_EQ(standIn_.Settings(), user);
+            EXPECT_TRUE(RegisteredLogonRestores().empty());
+            EXPECT_TRUE(ReadSnapshotRecord().empty());
+        }
+    }
+    const std::wstring other = directory_ / L"other client's proxy state";
+    // A file is lost while its proxy is in force. The first: the next connection saves the user's
+    // settings from the record. The second: its proxy stays while it is live. Either way the
+    // restores of both paths put the user's settings back, the lost one's from the record.
+    for (const bool firstLost : {true, false}) {
+        SCOPED_TRACE(firstLost ? "the first file lost" : "the second file lost");
         standIn_.SetSettings(TypicalUserSettings());
         ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+        if (firstLost) {
+            ASSERT_TRUE(DeleteFileW(state_.c_str()));
+        }
         ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
-        EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(other)).proxyServer, *user.proxyServer);
-        EXPECT_EQ(RegisteredLogonRestores().size(), 2u);
-        const std::wstring first = firstEndsFirst ? state_ : other;
-        const std::wstring second = firstEndsFirst ? other : state_;
-        EXPECT_EQ(Run(RestoreArguments(first)).exitCode, 0u);
-        EXPECT_EQ(Run(RestoreArguments(second)).exitCode, 0u);
+        if (!firstLost) {
+            ASSERT_TRUE(DeleteFileW(other.c_str()));
+        }
+        EXPECT_EQ(Restore().exitCode, 0u);
+        EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:9090");
+        EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
         EXPECT_EQ(standIn_.Settings(), user);
+        EXPECT_TRUE(ReadSnapshotRecord().empty());
         EXPECT_TRUE(RegisteredLogonRestores().empty());
     }
-    // The first connection's file is lost while its proxy is in force: with no record of the
-    // user's settings left, the next connection saves a direct one.
+    // A helper's proxy that no live snapshot claims (an earlier version's, its file lost): a
+    // restore finds it orphaned and puts the user's settings back.
     standIn_.SetSettings(TypicalUserSettings());
     ASSERT_EQ(Enable(L"8080").exitCode, 0u);
-    ASSERT_TRUE(DeleteFileW(state_.c_str()));
-    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
-    EXPECT_EQ(Run(RestoreArguments(other)).exitCode, 0u);
-    EXPECT_EQ(standIn_.Settings(), DirectSettings());
-    // The second connection's file is lost: the first one's restore finds a helper's proxy
-    // that nothing accounts for any more, and puts the user's settings back.
-    standIn_.SetSettings(TypicalUserSettings());
-    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
-    ASSERT_EQ(Run(EnableArguments(other, L"9090")).exitCode, 0u);
-    ASSERT_TRUE(DeleteFileW(other.c_str()));
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:7070"));
     EXPECT_EQ(Restore().exitCode, 0u);
     EXPECT_EQ(standIn_.Settings(), user);
+    // With no record of the user's settings behind a helper's proxy (one an earlier version left
+    // without a logon restore, say), an enable over it saves a direct connection, never that proxy.
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:9090"));
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    EXPECT_EQ(Restore().exitCode, 0u);
+    EXPECT_EQ(standIn_.Settings(), DirectSettings());
 }
 
-TEST_F(ProxyCommands, RestoreGivenASnapshotIdActsOnlyOnThatFile) {
+TEST_F(ProxyCommands, RestoreGivenASnapshotIdActsOnlyOnThatSnapshot) {
     ASSERT_EQ(Enable(L"8080").exitCode, 0u);
     const std::string snapshot = ReadFileBytes(state_);
-    const FileIdentity identity = *IdentityAt(state_);
-    auto restoreOnly = [&](const std::wstring& id) {
-        return Run({L"--proxy-restore", L"--state", state_, L"--snapshot-id", id});
-    };
-    const ProcessResult another = restoreOnly(FormatSnapshotId({identity.volumeSerial, identity.fileIndex ^ 1}));
-    EXPECT_EQ(another.exitCode, 0u);
-    EXPECT_EQ(another.output, "");
-    const ProcessResult malformed = restoreOnly(L"not a snapshot id");
-    EXPECT_EQ(malformed.exitCode, 2u);
-    EXPECT_EQ(malformed.output, "");
+    const SnapshotId id = *DecodeProxySnapshot(snapshot).id;
+    auto restoreOnly = [&](const std::wstring& text) { return Run({L"--proxy-restore", L"--snapshot-id", text}); };
+    SnapshotId another = id;
+    another.bytes[0] ^= 1;
+    const ProcessResult other = restoreOnly(FormatSnapshotId(another));
+    EXPECT_EQ(other.exitCode, 0u);
+    EXPECT_EQ(other.output, "");
+    for (const std::wstring& malformed : {std::wstring(L"not a snapshot id"), FormatSnapshotId(id).substr(1),
+                                         FormatEarlierSnapshotId(*IdentityAt(state_))}) {
+        const ProcessResult refused = restoreOnly(malformed);
+        EXPECT_EQ(refused.exitCode, 2u) << malformed;  // an earlier version's id needs its --state
+        EXPECT_EQ(refused.output, "");
+    }
     EXPECT_EQ(ReadFileBytes(state_), snapshot);
     EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:8080");
     EXPECT_EQ(RegisteredLogonRestores().size(), 1u);
 
-    EXPECT_EQ(restoreOnly(FormatSnapshotId(identity)).exitCode, 0u);
+    // The id alone finds the file in the record, as the logon restore does.
+    EXPECT_EQ(restoreOnly(FormatSnapshotId(id)).exitCode, 0u);
     EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
     EXPECT_FALSE(PathExists(state_));
     EXPECT_TRUE(RegisteredLogonRestores().empty());
+
+    // A stale logon restore, run after a later connection on the same path (whose file the file
+    // system may give the earlier one's identity), leaves that connection alone.
+    standIn_.SetSettings(TypicalUserSettings());
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    const std::map<std::wstring, std::wstring> stale = RegisteredLogonRestores();
+    ASSERT_EQ(stale.size(), 1u);
+    ASSERT_EQ(Restore().exitCode, 0u);
+    ASSERT_EQ(Enable(L"9090").exitCode, 0u);
+    const std::string later = ReadFileBytes(state_);
+    EXPECT_EQ(RunLogonRestore(stale.begin()->first, stale.begin()->second).exitCode, 0u);
+    EXPECT_EQ(ReadFileBytes(state_), later);
+    EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:9090");
+    EXPECT_EQ(ReadSnapshotRecord().size(), 1u);
+    // Left behind, as by a restore that ended between dropping its snapshot from the record and
+    // removing the value, it goes at the next change of the record.
+    SetLogonRestore(stale.begin()->first, stale.begin()->second);
+    ASSERT_EQ(Restore().exitCode, 0u);
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
+
+    // An earlier version's file, named by its identity with its path.
+    WriteFileBytes(state_, EncodeProxySnapshot({1, L"127.0.0.1:8080", L"earlier:1", L"", L""}));
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:8080"));
+    FileIdentity earlier = *IdentityAt(state_);
+    earlier.fileIndex ^= 1;
+    EXPECT_EQ(Run({L"--proxy-restore", L"--state", state_, L"--snapshot-id", FormatEarlierSnapshotId(earlier)}).exitCode, 0u);
+    EXPECT_TRUE(PathExists(state_));
+    EXPECT_EQ(Run({L"--proxy-restore", L"--state", state_, L"--snapshot-id", FormatEarlierSnapshotId(*IdentityAt(state_))})
+                  .exitCode,
+              0u);
+    EXPECT_FALSE(PathExists(state_));
+    EXPECT_EQ(standIn_.Settings().proxyServer, L"earlier:1");
+}
+
+TEST_F(ProxyCommands, RestoreOfEverySnapshotPutsBackWhatAnyConnectionSaved) {
+    const StandInSettings user = WithEmptyForNull(TypicalUserSettings());
+    const std::wstring second = directory_ / L"second", lost = directory_ / L"lost", earlier = directory_ / L"earlier";
+    // An earlier version's connection, known only by its logon restore, then two of this version's,
+    // one of whose files is lost.
+    WriteFileBytes(earlier, EncodeProxySnapshot({user.flags, L"127.0.0.1:7070", *user.proxyServer, L"",
+                                                 *user.autoConfigUrl}));
+    RegisterEarlierLogonRestore(earlier);
+    standIn_.SetSettings(LocalProxySettings(L"127.0.0.1:7070"));
+    ASSERT_EQ(Run(EnableArguments(lost, L"9090")).exitCode, 0u);
+    ASSERT_TRUE(DeleteFileW(lost.c_str()));
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    ASSERT_EQ(Run(EnableArguments(second, L"8081")).exitCode, 0u);
+    EXPECT_EQ(DecodeProxySnapshot(ReadFileBytes(second)).proxyServer, *user.proxyServer);
+
+    // The lost file's snapshot went from the record once its proxy was no longer in force.
+    EXPECT_EQ(ReadSnapshotRecord().size(), 2u);
+    EXPECT_EQ(RegisteredLogonRestores().size(), 3u);
+
+    standIn_.ClearLog();
+    const ProcessResult all = Run({L"--proxy-restore", L"--snapshot-id", L"all"});
+    EXPECT_EQ(all.exitCode, 0u);
+    EXPECT_EQ(all.output, "");
+    EXPECT_EQ(standIn_.Settings(), user);
+    for (const std::wstring& file : {state_, second, earlier}) EXPECT_FALSE(PathExists(file));
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
+    EXPECT_TRUE(RegisteredLogonRestores().empty());
+    // Nothing left: nothing to do.
+    EXPECT_EQ(Run({L"--proxy-restore", L"--snapshot-id", L"all"}).exitCode, 0u);
+    EXPECT_EQ(SetCalls().size(), 1u);
+}
+
+// The lock of one file is named by its folder and its name: a second name of the same file, or a
+// stream of it, would get another lock, so the helper refuses such a path before it changes anything.
+TEST_F(ProxyCommands, StatePathsThatOneLockCannotCoverAreRefused) {
+    ASSERT_EQ(Enable(L"8080").exitCode, 0u);
+    const std::wstring link = directory_ / L"second name";
+    ASSERT_TRUE(CreateHardLinkW(link.c_str(), state_.c_str(), nullptr));
+    const std::string before = ReadFileBytes(state_);
+    standIn_.ClearLog();
+    const std::pair<std::wstring, Win32Error> refusals[] = {
+        {state_, ERROR_TOO_MANY_LINKS}, {link, ERROR_TOO_MANY_LINKS}, {state_ + L":stream", ERROR_BAD_PATHNAME}};
+    for (const auto& [path, code] : refusals) {
+        for (const auto& arguments : {EnableArguments(path, L"9090"), RestoreArguments(path)}) {
+            const ProcessResult refused = Run(arguments);
+            EXPECT_EQ(refused.exitCode, 2u) << ToUtf8(path);
+            EXPECT_EQ(refused.output, ErrorLine(code));
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(state_), before);
+    EXPECT_EQ(standIn_.Settings().proxyServer, L"127.0.0.1:8080");
+    EXPECT_TRUE(standIn_.Log().empty());
+    // Once the file has one name again, it is restored as ever.
+    ASSERT_TRUE(DeleteFileW(link.c_str()));
+    EXPECT_EQ(Restore().exitCode, 0u);
+    EXPECT_EQ(standIn_.Settings(), WithEmptyForNull(TypicalUserSettings()));
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
 }
 
 TEST_F(ProxyCommands, LowestAndHighestPortsAreAccepted) {
@@ -292,11 +440,14 @@ TEST_F(ProxyCommands, FailingSetSendsNoNotificationAndKeepsTheSnapshot) {
     EXPECT_EQ(log[1].rfind("set ", 0), 0u);
     EXPECT_NE(log[1].find(" -> error 1359"), std::string::npos);
     EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
-    // The snapshot stays; a restore sees that the helper's proxy is not in place and only deletes it.
+    // The snapshot and its record stay; a restore sees that the helper's proxy is not in place and
+    // only deletes them.
     ASSERT_TRUE(PathExists(state_));
+    EXPECT_EQ(ReadSnapshotRecord().size(), 1u);
     standIn_.ClearControls();
     EXPECT_EQ(Restore().exitCode, 0u);
     EXPECT_FALSE(PathExists(state_));
+    EXPECT_TRUE(ReadSnapshotRecord().empty());
     EXPECT_EQ(standIn_.Settings(), TypicalUserSettings());
 }
 

@@ -21,6 +21,13 @@ std::wstring WithSlashes(std::wstring text) {
     return text;
 }
 
+// The same folder through Wine's drive Z:, the Unix root.
+std::wstring OnDriveZ(const std::wstring& folder) {
+    std::wstring path = L"Z:";
+    for (char c : UnixFileName(folder)) path.push_back(c == '/' ? L'\\' : static_cast<wchar_t>(c));
+    return path;
+}
+
 // Every way of writing one proxy state file gives one mutex name, whether the file exists or not.
 void ExpectOneMutexForEverySpelling(const TemporaryDirectory& directory, const std::wstring& file) {
     const std::wstring name = ProxyMutexName(file);
@@ -34,6 +41,8 @@ void ExpectOneMutexForEverySpelling(const TemporaryDirectory& directory, const s
         link + L"\\proxy-state.bin",
         L"Folder\\PROXY-STATE.BIN",
         L".\\folder/proxy-state.bin.",
+        // Another drive letter for the same folder: Wine's Z: is the Unix root.
+        OnDriveZ(directory / L"Folder") + L"\\proxy-state.bin",
     };
     wchar_t previous[MAX_PATH] = {};
     GetCurrentDirectoryW(MAX_PATH, previous);
@@ -46,8 +55,8 @@ TEST(ProxyMutexName, HashesTheUnitsFromTheStartValue) {
     EXPECT_EQ(HashProxyStatePath(L""), 1469598103934665603ull);
     EXPECT_EQ(ProxyMutexName(L""), L"Local\\KELDRIX-Proxy-1469598103934665603");
     EXPECT_EQ(HashProxyStatePath(L"C:\\p"), 5019695671651015890ull);
-    // The name hashes the resolved, case-folded path: C:\p is C:\P.
-    EXPECT_EQ(ProxyMutexName(L"c:/p"), L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(L"C:\\P")));
+    // The name hashes the file's key, the same for C:\p and c:/P.
+    EXPECT_EQ(ProxyMutexName(L"c:/P"), L"Local\\KELDRIX-Proxy-" + FormatUnsigned(HashProxyStatePath(ProxyStateFileKey(L"C:\\p"))));
     // Units above 0x7F take part whole, as 16-bit values, and are case-folded too.
     EXPECT_NE(HashProxyStatePath(L"\x0143"), HashProxyStatePath(L"\x0043"));
     EXPECT_NE(HashProxyStatePath(L"\xFF43"), HashProxyStatePath(L"\x0043"));
@@ -150,16 +159,34 @@ TEST(ProxyEnable, NeverSavesAHelperProxyAsTheUsers) {
     EXPECT_EQ(SettingsToKeep(helper, std::nullopt), (ProxySettings{0x40000000u | 1u | 4u | 8u, L"", L"", L"http://pac"}));
 }
 
-TEST(LogonRestore, CommandRestoresOnlyThatSnapshotOfThatFile) {
-    const FileIdentity snapshot{0x1A2B3C4Du, 0x0001000200030004ull};
-    const std::wstring command = LogonRestoreCommand(L"C:\\Program Files\\KELDRIX\\KELDRIX-Network.exe", snapshot,
-                                                     L"C:\\Users\\a b\\proxy-state.bin");
-    EXPECT_EQ(command, L"\"C:\\Program Files\\KELDRIX\\KELDRIX-Network.exe\" --proxy-restore --snapshot-id "
-                       L"\"1A2B3C4D-0001000200030004\" --state \"C:\\Users\\a b\\proxy-state.bin\"");
-    EXPECT_EQ(StatePathOfCommand(command), L"C:\\Users\\a b\\proxy-state.bin");
-    EXPECT_EQ(ParseSnapshotId(L"1A2B3C4D-0001000200030004"), snapshot);
+TEST(LogonRestore, CommandNamesTheSnapshotByItsIdAlone) {
+    const SnapshotId id{{0xA0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 0xFF}};
+    const std::wstring helper = L"C:\\Program Files\\KELDRIX\\KELDRIX-Network.exe";
+    const std::wstring command = LogonRestoreCommand(helper, id);
+    EXPECT_EQ(command, L"\"" + helper + L"\" --proxy-restore --snapshot-id A00102030405060708090A0B0C0D0EFF");
+    EXPECT_EQ(LogonRestoreValueName(id), L"KELDRIX-Proxy-A00102030405060708090A0B0C0D0EFF");
+    EXPECT_EQ(StatePathOfCommand(command), std::nullopt);
+    // Short whatever the state file's path: room for a helper path of 190 characters and more.
+    EXPECT_LE(command.size() - helper.size(), 70u);
+
+    // An earlier version's command named the file, and the file by its identity.
+    const std::wstring earlier = L"\"" + helper + L"\" --proxy-restore --snapshot-id \"1A2B3C4D-0001000200030004\" "
+                                 L"--state \"C:\\Users\\a b\\proxy-state.bin\"";
+    EXPECT_EQ(StatePathOfCommand(earlier), L"C:\\Users\\a b\\proxy-state.bin");
+    EXPECT_EQ(ParseEarlierSnapshotId(L"1A2B3C4D-0001000200030004"), (FileIdentity{0x1A2B3C4Du, 0x0001000200030004ull}));
+    EXPECT_EQ(FormatEarlierSnapshotId({0x1A2B3C4Du, 0x0001000200030004ull}), L"1A2B3C4D-0001000200030004");
     for (const wchar_t* text : {L"1a2b3c4d-0001000200030004", L"1A2B3C4D-000100020003000", L"1A2B3C4D+0001000200030004"}) {
-        EXPECT_FALSE(ParseSnapshotId(text)) << text;
+        EXPECT_FALSE(ParseEarlierSnapshotId(text)) << text;
+    }
+}
+
+TEST(ProxyStatePath, AStreamIsAColonAfterTheDrive) {
+    for (const wchar_t* path : {L"C:\\users\\a\\state:stream", L"C:\\users\\a\\state::$DATA", L"\\\\?\\C:\\a:b",
+                                L"\\\\server\\share\\a:b", L"C:\\a:b\\state"}) {
+        EXPECT_TRUE(NamesAStream(path)) << path;
+    }
+    for (const wchar_t* path : {L"C:\\users\\a\\state", L"\\\\?\\C:\\a\\b", L"z:\\state", L"\\\\server\\share\\a"}) {
+        EXPECT_FALSE(NamesAStream(path)) << path;
     }
 }
 

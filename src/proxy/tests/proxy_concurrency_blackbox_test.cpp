@@ -6,6 +6,7 @@
 
 #include "proxy/proxy_mutex.h"
 #include "proxy/proxy_snapshot.h"
+#include "proxy/proxy_snapshot_record.h"
 #include "support/proxy/background_helper.h"
 #include "support/proxy/path_spellings.h"
 #include "support/proxy/proxy_fixture.h"
@@ -115,6 +116,68 @@ TEST_F(ProxyConcurrency, RacingEnablesAndRestoresNeverLoseTheUserSettings) {
     }
 }
 
+// Runs the helpers all at once: started suspended, resumed together. Gives their exit codes.
+std::vector<DWORD> RunTogether(const std::vector<std::vector<std::wstring>>& commands) {
+    std::vector<std::unique_ptr<BackgroundHelper>> runs;
+    for (const auto& arguments : commands) {
+        runs.push_back(std::make_unique<BackgroundHelper>(arguments, BackgroundHelper::Start::Suspended));
+    }
+    for (auto& run : runs) run->Resume();
+    std::vector<DWORD> exitCodes;
+    for (auto& run : runs) exitCodes.push_back(run->Wait(60000));
+    return exitCodes;
+}
+
+// The record lists exactly the snapshots in these files, each under its own id.
+void ExpectRecordOf(const std::vector<std::wstring>& files) {
+    const SnapshotRecord record = ReadSnapshotRecord();
+    EXPECT_EQ(record.size(), files.size());
+    for (const std::wstring& file : files) {
+        const std::optional<SnapshotId> id = PathExists(file) ? SnapshotIdAt(file) : std::nullopt;
+        ASSERT_TRUE(id) << "no snapshot in " << ToUtf8(file);
+        const LiveSnapshot* live = FindLiveSnapshot(record, *id);
+        EXPECT_TRUE(live != nullptr && ProxyMutexName(live->statePath) == ProxyMutexName(file)) << ToUtf8(file);
+    }
+    EXPECT_EQ(RegisteredLogonRestores().size(), files.size());
+}
+
+// Every enable and restore reads the record of live snapshots and the user's settings, then changes
+// them: racing on different files (each with a lock of its own), only the session-wide lock keeps
+// one from losing what another wrote.
+TEST_F(ProxyConcurrency, EnablesAndRestoresOnDifferentFilesKeepTheRecordAndTheUserSettings) {
+    std::vector<std::wstring> first, second;
+    for (int i = 0; i < 3; ++i) {
+        first.push_back(directory_ / (L"first client " + std::to_wstring(i)));
+        second.push_back(directory_ / (L"second client " + std::to_wstring(i)));
+    }
+    auto commands = [](const std::vector<std::wstring>& files, const std::wstring& verb) {
+        std::vector<std::vector<std::wstring>> all;
+        for (size_t i = 0; i < files.size(); ++i) {
+            all.push_back({verb, L"--state", files[i], L"--port", std::to_wstring(9000 + i)});
+        }
+        return all;
+    };
+    for (int round = 0; round < 4; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        StandInSettings user = WithEmptyForNull(TypicalUserSettings());
+        user.proxyServer = L"user" + std::to_wstring(round) + L".example:3128";
+        standIn_.SetSettings(user);
+        for (const DWORD exitCode : RunTogether(commands(first, L"--proxy-enable"))) EXPECT_LE(exitCode, 1u);
+        ExpectRecordOf(first);
+        std::vector<std::vector<std::wstring>> mixed = commands(first, L"--proxy-restore");
+        for (auto& enable : commands(second, L"--proxy-enable")) mixed.push_back(enable);
+        for (const DWORD exitCode : RunTogether(mixed)) EXPECT_LE(exitCode, 1u);
+        ExpectRecordOf(second);
+        for (const DWORD exitCode : RunTogether(commands(second, L"--proxy-restore"))) EXPECT_EQ(exitCode, 0u);
+        EXPECT_TRUE(ReadSnapshotRecord().empty());
+        EXPECT_TRUE(RegisteredLogonRestores().empty());
+        for (const auto& files : {first, second}) {
+            for (const std::wstring& file : files) EXPECT_FALSE(PathExists(file));
+        }
+        ASSERT_EQ(standIn_.Settings(), user);
+    }
+}
+
 // Every call an enable makes, in order; the helper is killed while the stand-in hangs in one.
 class ProxyCrashSafety : public StandInProxyTest, public ::testing::WithParamInterface<const char*> {};
 
@@ -132,6 +195,9 @@ TEST_P(ProxyCrashSafety, KilledEnableLosesNothing) {
     if (PathExists(state_)) {
         const ProxySnapshot snapshot = DecodeProxySnapshot(ReadFileBytes(state_));
         validSnapshot = snapshot.flags == user.flags && snapshot.proxyServer == *user.proxyServer;
+        // The record holds it before anything changes.
+        const SnapshotRecord record = ReadSnapshotRecord();
+        EXPECT_TRUE(snapshot.id && FindLiveSnapshot(record, *snapshot.id)) << call;
     }
     EXPECT_TRUE(untouched || validSnapshot) << call;
 
@@ -140,6 +206,7 @@ TEST_P(ProxyCrashSafety, KilledEnableLosesNothing) {
     EXPECT_FALSE(PathExists(state_));
     const StandInSettings after = standIn_.Settings();
     EXPECT_TRUE(after == user || after == WithEmptyForNull(user)) << call;
+    EXPECT_TRUE(ReadSnapshotRecord().empty()) << call;
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryCallOfAnEnable, ProxyCrashSafety,

@@ -54,6 +54,8 @@ void RemoveRegisteredLogonRestores() {
     for (const auto& [name, command] : RegisteredLogonRestores()) DeleteValue(name);
 }
 
+void RemoveSnapshotRecord() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\KELDRIX\\Network Helper"); }
+
 testing_support::ProcessResult RunLogonRestore(const std::wstring& valueName, const std::wstring& command) {
     DeleteValue(valueName);
     const size_t programEnd = command.size() > 1 && command[0] == L'"' ? command.find(L'"', 1) : std::wstring::npos;

@@ -2,6 +2,8 @@
 
 #include <cwctype>
 
+#include "base/win32.h"
+
 namespace proxy_testing {
 
 std::vector<std::wstring> SpellingsOf(const std::wstring& path) {
@@ -19,6 +21,15 @@ std::vector<std::wstring> SpellingsOf(const std::wstring& path) {
             L"\\\\?\\" + path,
             path.substr(0, name) + L".\\" + path.substr(name),
             path.substr(0, name) + L"..\\" + folder + L"\\" + path.substr(name)};
+}
+
+std::wstring MakeLongFolder(const std::wstring& parent, size_t units) {
+    std::wstring folder = parent;
+    for (int level = 1; folder.size() < units; ++level) {
+        folder += L"\\a folder of a long path, level " + std::to_wstring(level);
+        if (!CreateDirectoryW(folder.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    }
+    return folder;
 }
 
 }  // namespace proxy_testing

@@ -24,10 +24,14 @@ void StandInProxyTest::SetUpTestSuite() { ASSERT_TRUE(InstallStandInWinInet()); 
 
 void StandInProxyTest::SetUp() {
     RemoveRegisteredLogonRestores();
+    RemoveSnapshotRecord();
     standIn_.SetSettings(TypicalUserSettings());
 }
 
-void StandInProxyTest::TearDown() { RemoveRegisteredLogonRestores(); }
+void StandInProxyTest::TearDown() {
+    RemoveRegisteredLogonRestores();
+    RemoveSnapshotRecord();
+}
 
 ProcessResult StandInProxyTest::Enable(const std::wstring& port) {
     return RunHelper({L"--proxy-enable", L"--state", state_, L"--port", port});

@@ -24,7 +24,7 @@ StandInSettings TypicalUserSettings();
 class StandInProxyTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite();
-    // Each test starts and ends with no logon restore registered.
+    // Each test starts and ends with no logon restore registered and no record of live snapshots.
     void SetUp() override;
     void TearDown() override;
 
