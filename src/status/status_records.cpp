@@ -1,9 +1,20 @@
 #include "status/status_records.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/file_io.h"
 #include "base/system_info.h"
+
+namespace {
+
+// Busy readers leave gaps of a millisecond or less between their reads; past the quick spell, a
+// reader holds the file for good or for a while, and the record waits for it at a slower pace.
+constexpr ULONGLONG kQuickRetryMilliseconds = kReplaceRetryMilliseconds;
+constexpr DWORD kQuickRetryPause = 1;
+constexpr DWORD kSlowRetryPause = 20;
+
+}  // namespace
 
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled) {
     ByteString event = "{\"stage\":\"";
@@ -24,9 +35,39 @@ ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFa
     return event;
 }
 
-void ReportStatus(const WideString& statePath, std::string_view stage, const std::optional<StatusFailure>& failure) {
+StatusFiles::StatusFiles(const WideString& statePath, const WideString& donePath)
+    : statePath_(statePath), donePath_(donePath) {}
+
+void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailure>& failure) {
+    if (statePath_.empty()) return;
     const bool ipv6Disabled = failure ? IsIpv6Disabled() : false;
-    WriteFileAtomically(statePath, BuildStatusEvent(stage, failure, ipv6Disabled));
+    if (record_) record_->replacement.Abandon();
+    record_.emplace(statePath_, BuildStatusEvent(stage, failure, ipv6Disabled));
 }
 
-void WriteDoneMarker(const WideString& donePath) { WriteFileAtomically(donePath, kDoneMarkerContent); }
+void StatusFiles::RetryUntil(ULONGLONG until) {
+    Deliver(record_, until);
+    const ULONGLONG now = GetTickCount64();
+    if (now < until) Sleep(static_cast<DWORD>(until - now));
+}
+
+void StatusFiles::DeliverLastRecordAndDoneMarker() {
+    const ULONGLONG until = GetTickCount64() + kLastWordMilliseconds;
+    Deliver(record_, until);
+    if (donePath_.empty()) return;
+    std::optional<Waiting> marker(std::in_place, donePath_, kDoneMarkerContent);
+    Deliver(marker, until);
+}
+
+void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until) {
+    while (write && write->replacement.Current() == FileReplacement::State::kHeld) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until) return;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(RetryPause(now - write->since), until - now)));
+        write->replacement.TryAgain();
+    }
+}
+
+DWORD RetryPause(ULONGLONG waitedMilliseconds) {
+    return waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
+}

@@ -125,6 +125,12 @@ BusyReaders::~BusyReaders() {
     for (std::thread& thread : threads_) thread.join();
 }
 
+HeldFile::HeldFile(const std::wstring& path) {
+    if (!path.empty()) {
+        handle_.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+}
+
 LostWrites RunHostsBesideBusyReaders(int readerCount, size_t runs) {
     constexpr DWORD kHostEndMilliseconds = 30000;
     const ConnectionWithWrongCreationTime connection;

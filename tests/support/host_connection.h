@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 
@@ -80,6 +81,17 @@ public:
 private:
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
+};
+
+// A client's reader that holds a file open, reading and sharing reading only, until it goes;
+// nothing for an empty path.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path);
+    bool IsHeld() const { return handle_.IsValid(); }
+
+private:
+    UniqueHandleFile handle_;
 };
 
 // How many host runs lost their final record, and how many their done marker.
