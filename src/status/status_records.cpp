@@ -9,10 +9,16 @@
 namespace {
 
 // Busy readers leave gaps of a millisecond or less between their reads; past the quick spell, a
-// reader holds the file for good or for a while, and the record waits for it at a slower pace.
+// reader holds the file for good or for a while, and the record waits for it at a pace that
+// costs the host little.
 constexpr ULONGLONG kQuickRetryMilliseconds = kReplaceRetryMilliseconds;
 constexpr DWORD kQuickRetryPause = 1;
 constexpr DWORD kSlowRetryPause = 20;
+
+// The pause before a waiting write's next attempt, given how long it has waited.
+DWORD RetryPause(ULONGLONG waitedMilliseconds) {
+    return waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
+}
 
 }  // namespace
 
@@ -68,6 +74,3 @@ void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until) {
     }
 }
 
-DWORD RetryPause(ULONGLONG waitedMilliseconds) {
-    return waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
-}

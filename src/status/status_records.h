@@ -27,8 +27,8 @@ inline constexpr ULONGLONG kLastWordMilliseconds = 10000;
 
 // The state file and the done marker of one run, at the paths the client named (an empty path is
 // never written). A record that a reader holds up (FileReplacement) is not dropped: it waits, and
-// is tried again without its caller waiting for it. Records that cannot be written for any other
-// reason (the folder refuses the client, no file may be replaced there) are lost, as before.
+// is tried again without its caller waiting for it. A record that cannot be written for any other
+// reason (the folder refuses the client, no file may be replaced there) is lost.
 class StatusFiles {
 public:
     StatusFiles(const WideString& statePath, const WideString& donePath);
@@ -37,12 +37,13 @@ public:
     // place of any record still waiting, so the file never gets an older record after a newer one.
     void Report(std::string_view stage, const std::optional<StatusFailure>& failure = std::nullopt);
 
-    // Spends the time until `until` (a GetTickCount64 value) trying a waiting record again, as
-    // often as RetryPause allows, and sleeping otherwise.
+    // Spends the time until `until` (a GetTickCount64 value) trying a waiting record again, every
+    // millisecond for its first 250 ms, every 20 ms after that, and sleeping otherwise.
     void RetryUntil(ULONGLONG until);
 
     // The run's last word: keeps trying the waiting record, then writes the done marker and keeps
-    // trying it, for up to kLastWordMilliseconds in all; the marker never lands before the record.
+    // trying it, for up to kLastWordMilliseconds in all. The marker is written only once the
+    // record has arrived, or been given up.
     void DeliverLastRecordAndDoneMarker();
 
 private:
@@ -59,8 +60,3 @@ private:
     WideString donePath_;
     std::optional<Waiting> record_;
 };
-
-// The pause before a held write's next attempt, given how long it has waited: a millisecond at
-// first, to find the gaps between busy readers' reads, then longer, so that a reader that keeps
-// the file open costs the run little.
-DWORD RetryPause(ULONGLONG waitedMilliseconds);
