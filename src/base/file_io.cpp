@@ -86,16 +86,11 @@ FileReplacement::FileReplacement(const WideString& path, const ByteString& conte
     if (!access.Granted()) return;
     temporary_ = CreateTemporaryFileFor(path);
     if (!temporary_) return;
-    DWORD written = 0;
-    const BOOL wrote =
-        WriteFile(temporary_.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    FlushFileBuffers(temporary_.Get());
-    if (!wrote || written != content.size()) {
-        DeleteThroughHandle(temporary_.Get());
-        temporary_.Reset();
-        return;
+    if (WriteTemporary(content)) {
+        TryToMove();
+    } else {
+        DeleteTemporary();
     }
-    TryToMove();
 }
 
 FileReplacement::State FileReplacement::TryAgain() {
@@ -106,10 +101,30 @@ FileReplacement::State FileReplacement::TryAgain() {
     return state_;
 }
 
-void FileReplacement::Abandon() {
-    if (state_ != State::kHeld) return;
+bool FileReplacement::Supersede(const ByteString& content) {
+    if (state_ != State::kHeld) return false;
     const ClientPathAccess access;
-    if (access.Granted()) DeleteThroughHandle(temporary_.Get());
+    if (!access.Granted()) return false;
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(temporary_.Get(), start, nullptr, FILE_BEGIN) || !WriteTemporary(content)) {
+        DeleteTemporary();
+        return false;
+    }
+    TryToMove();
+    return true;
+}
+
+// The whole content, and nothing after it (a superseded content may have been longer), flushed.
+bool FileReplacement::WriteTemporary(const ByteString& content) {
+    DWORD written = 0;
+    const BOOL wrote =
+        WriteFile(temporary_.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    FlushFileBuffers(temporary_.Get());
+    return wrote && written == content.size() && SetEndOfFile(temporary_.Get());
+}
+
+void FileReplacement::DeleteTemporary() {
+    DeleteThroughHandle(temporary_.Get());
     temporary_.Reset();
     state_ = State::kRefused;
 }

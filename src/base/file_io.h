@@ -47,10 +47,14 @@ public:
     State Current() const { return state_; }
     // One more attempt at a held replacement; the state it is in afterwards.
     State TryAgain();
-    // Gives a held replacement up and deletes its temporary file; the target keeps what it has.
-    void Abandon();
+    // Puts newer content in place of a held replacement's, in the same temporary file, and tries
+    // again. False when the replacement is not held, or the content could not be written (the
+    // replacement is then given up and its temporary file deleted): write it anew.
+    bool Supersede(const ByteString& content);
 
 private:
+    bool WriteTemporary(const ByteString& content);
+    void DeleteTemporary();
     void TryToMove();
 
     WideString path_;

@@ -47,8 +47,9 @@ StatusFiles::StatusFiles(const WideString& statePath, const WideString& donePath
 void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailure>& failure) {
     if (statePath_.empty()) return;
     const bool ipv6Disabled = failure ? IsIpv6Disabled() : false;
-    if (record_) record_->replacement.Abandon();
-    record_.emplace(statePath_, BuildStatusEvent(stage, failure, ipv6Disabled));
+    const ByteString record = BuildStatusEvent(stage, failure, ipv6Disabled);
+    if (record_ && record_->replacement.Supersede(record)) return;
+    record_.emplace(statePath_, record);
 }
 
 void StatusFiles::RetryUntil(ULONGLONG until) {

@@ -68,18 +68,25 @@ TEST(WriteFileAtomically, ReaderHoldingTheTargetKeepsOldContentAndTheNewOneWaits
         WriteFileAtomically(target, "old");
     }
 
-    // Given up: the temporary file goes when the replacement is abandoned, and stays when a write
-    // gives up; the next write overwrites that leftover and lands.
+    // Newer content takes the waiting content's place, whole, in the same temporary file; a write
+    // that gives up leaves its temporary file, which the next write overwrites and lands.
+    {
+        UniqueHandleFile reader(
+            CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        FileReplacement replacement(target, "the longer, older content");
+        ASSERT_TRUE(replacement.Supersede("newest"));
+        EXPECT_EQ(ReadFileBytes(target + L".tmp"), "newest");
+        reader.Reset();
+        ASSERT_EQ(replacement.TryAgain(), FileReplacement::State::kReplaced);
+        EXPECT_EQ(ReadFileBytes(target), "newest");
+        EXPECT_FALSE(replacement.Supersede("landed already")) << "a replaced file is no longer waiting";
+    }
     {
         const UniqueHandleFile reader(
             CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
-        FileReplacement abandoned(target, "abandoned");
-        abandoned.Abandon();
-        EXPECT_EQ(abandoned.Current(), FileReplacement::State::kRefused);
-        EXPECT_FALSE(PathExists(target + L".tmp"));
         WriteFileAtomically(target, "new");
     }
-    EXPECT_EQ(ReadFileBytes(target), "old");
+    EXPECT_EQ(ReadFileBytes(target), "newest");
     EXPECT_EQ(ReadFileBytes(target + L".tmp"), "new");
     WriteFileAtomically(target, "newer");
     EXPECT_EQ(ReadFileBytes(target), "newer");
