@@ -129,16 +129,21 @@ void FileReplacement::DeleteTemporary() {
     state_ = State::kRefused;
 }
 
-// Runs with the client's rights on the thread.
+// Runs with the client's rights on the thread. A look that finds the target free means that the
+// reader who held it has just let go: readers that read without pause leave few such moments, so
+// the move is tried again at once, before the next one opens it.
 void FileReplacement::TryToMove() {
-    if (MoveThroughHandle(temporary_.Get(), path_)) {
-        state_ = State::kReplaced;
-        temporary_.Reset();
-        return;
+    if (!MoveThroughHandle(temporary_.Get(), path_)) {
+        const DWORD moveError = GetLastError();
+        const ReplaceTargetLook look = LookAtReplaceTarget(path_);
+        if (look.openError != ERROR_SUCCESS || !MoveThroughHandle(temporary_.Get(), path_)) {
+            state_ = IsHeldByAnotherHandle(moveError, look) ? State::kHeld : State::kRefused;
+            if (state_ == State::kRefused) temporary_.Reset();
+            return;
+        }
     }
-    const DWORD moveError = GetLastError();
-    state_ = IsHeldByAnotherHandle(moveError, LookAtReplaceTarget(path_)) ? State::kHeld : State::kRefused;
-    if (state_ == State::kRefused) temporary_.Reset();
+    state_ = State::kReplaced;
+    temporary_.Reset();
 }
 
 void WriteFileAtomically(const WideString& path, const ByteString& content) {

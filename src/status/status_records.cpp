@@ -8,16 +8,17 @@
 
 namespace {
 
-// Busy readers leave gaps of a millisecond or less between their reads; past the quick spell, a
-// reader holds the file for good or for a while, and the record waits for it at a pace that
-// costs the host little.
+// Busy readers leave gaps of a millisecond or less between their reads. While the host supervises,
+// a record past the quick spell waits for a reader that holds the file for good or for a while,
+// at a pace that costs the host little; the last word, which the client waits for, keeps the
+// quick pace: on a loaded machine busy readers' gaps are few.
 constexpr ULONGLONG kQuickRetryMilliseconds = kReplaceRetryMilliseconds;
 constexpr DWORD kQuickRetryPause = 1;
 constexpr DWORD kSlowRetryPause = 20;
 
 // The pause before a waiting write's next attempt, given how long it has waited.
-DWORD RetryPause(ULONGLONG waitedMilliseconds) {
-    return waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
+DWORD RetryPause(ULONGLONG waitedMilliseconds, bool lastWord) {
+    return lastWord || waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
 }
 
 }  // namespace
@@ -53,24 +54,24 @@ void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailu
 }
 
 void StatusFiles::RetryUntil(ULONGLONG until) {
-    Deliver(record_, until);
+    Deliver(record_, until, false);
     const ULONGLONG now = GetTickCount64();
     if (now < until) Sleep(static_cast<DWORD>(until - now));
 }
 
 void StatusFiles::DeliverLastRecordAndDoneMarker() {
     const ULONGLONG until = GetTickCount64() + kLastWordMilliseconds;
-    Deliver(record_, until);
+    Deliver(record_, until, true);
     if (donePath_.empty()) return;
     std::optional<Waiting> marker(std::in_place, donePath_, kDoneMarkerContent);
-    Deliver(marker, until);
+    Deliver(marker, until, true);
 }
 
-void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until) {
+void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord) {
     while (write && write->replacement.Current() == FileReplacement::State::kHeld) {
         const ULONGLONG now = GetTickCount64();
         if (now >= until) return;
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(RetryPause(now - write->since), until - now)));
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(RetryPause(now - write->since, lastWord), until - now)));
         write->replacement.TryAgain();
     }
 }

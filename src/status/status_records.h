@@ -42,8 +42,8 @@ public:
     void RetryUntil(ULONGLONG until);
 
     // The run's last word: keeps trying the waiting record, then writes the done marker and keeps
-    // trying it, for up to kLastWordMilliseconds in all. The marker is written only once the
-    // record has arrived, or been given up.
+    // trying it, every millisecond, for up to kLastWordMilliseconds in all. The marker is written
+    // only once the record has arrived, or been given up.
     void DeliverLastRecordAndDoneMarker();
 
 private:
@@ -54,7 +54,7 @@ private:
         ULONGLONG since;
     };
 
-    static void Deliver(std::optional<Waiting>& write, ULONGLONG until);
+    static void Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord);
 
     WideString statePath_;
     WideString donePath_;
