@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "base/text.h"
 #include "base/unique_resource.h"
 #include "campaigns.h"
 #include "support/file_watch.h"
@@ -32,7 +33,23 @@ struct RunOutcome {
     bool recordLost = false;
     bool doneLost = false;
     ULONGLONG milliseconds = 0;
+    // What a faulty run left, for its note.
+    std::string left;
 };
+
+// The names in the connection's folder that begin with "state", and each one's bytes.
+std::string StateFilesIn(const HostConnection& connection) {
+    std::string found;
+    WIN32_FIND_DATAW entry{};
+    const HANDLE search = FindFirstFileW((connection.directory / L"state*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do {
+        found.append(" ").append(ToUtf8(entry.cFileName)).append(": ");
+        found.append(ReadFileBytes(connection.directory / entry.cFileName)).append(";");
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
 
 // A whole connection: the core comes up, is ready, and exits with a code, so that the host
 // replaces its record three times and the last is the core's failure record.
@@ -41,39 +58,19 @@ RunOutcome FullRun(int readerCount) {
     connection.WriteCoreScript("listen " + std::to_string(connection.apiPort) + "\nsleep 300\nexit " +
                                kFullRunCoreExitCode + "\n");
     RunOutcome outcome;
+    DWORD exitCode = 0;
     {
         const BusyReaders readers(readerCount, {connection.state, connection.done});
+        const ULONGLONG started = GetTickCount64();
         ChildProcess host(HelperPath(), connection.HostArguments());
-        host.Wait(kHostEndLimitMilliseconds);
+        exitCode = host.Wait(kHostEndLimitMilliseconds);
+        outcome.milliseconds = GetTickCount64() - started;
     }
     const std::string record = ReadFileBytes(connection.state);
     outcome.recordLost = record.find(std::string(",\"exitCode\":") + kFullRunCoreExitCode + "}") == std::string::npos;
     outcome.doneLost = ReadFileBytes(connection.done) != "done";
-    return outcome;
-}
-
-enum class Held { StateFile, DoneMarker, Both };
-
-// A cheap host run whose state file, done marker or both a reader holds for 1.5 s from before the
-// host starts, far longer than the host's first attempts. Timed from the reader letting go to the
-// host's end, which comes once both have arrived.
-RunOutcome HeldAtTheLastRecord(Held held) {
-    const ConnectionWithWrongCreationTime connection;
-    WriteFileBytes(connection.state, "the record before");
-    WriteFileBytes(connection.done, "not yet");
-    std::optional<ChildProcess> host;
-    {
-        const HeldFile state(held != Held::DoneMarker ? connection.state : L"");
-        const HeldFile done(held != Held::StateFile ? connection.done : L"");
-        host.emplace(HelperPath(), connection.HostArguments());
-        Sleep(kReaderHoldMilliseconds);
-    }
-    RunOutcome outcome;
-    const ULONGLONG letGo = GetTickCount64();
-    host->Wait(kHostEndLimitMilliseconds);
-    outcome.milliseconds = GetTickCount64() - letGo;
-    outcome.recordLost = !IsParentGoneRecord(ReadFileBytes(connection.state));
-    outcome.doneLost = ReadFileBytes(connection.done) != "done";
+    outcome.left = "host exit " + std::to_string(exitCode) + " after " + std::to_string(outcome.milliseconds) +
+                   " ms;" + StateFilesIn(connection) + " done: " + ReadFileBytes(connection.done);
     return outcome;
 }
 
@@ -141,6 +138,7 @@ private:
             const RunOutcome outcome = FullRun(readerCount);
             records += outcome.recordLost;
             markers += outcome.doneLost;
+            if (outcome.recordLost || outcome.doneLost) campaign_.Note(run, readers + ": " + outcome.left);
         }
         const std::string full = readers + ", " + std::to_string(fullRuns) + " full host runs: ";
         campaign_.ZeroRow(full + "final record lost", records);
@@ -148,17 +146,18 @@ private:
     }
 
     void MeasureHeldAtTheLastRecord(size_t runs) {
-        for (const auto& [held, name] : {std::pair{Held::StateFile, "state file"},
-                                         std::pair{Held::DoneMarker, "done marker"}, std::pair{Held::Both, "both"}}) {
+        for (const auto& [holdState, holdDone] :
+             {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
             uint64_t records = 0, markers = 0;
             std::vector<ULONGLONG> delays;
             for (size_t run = 0; run < runs; ++run) {
-                const RunOutcome outcome = HeldAtTheLastRecord(held);
-                records += outcome.recordLost;
-                markers += outcome.doneLost;
-                delays.push_back(outcome.milliseconds);
+                const HeldFilesRun outcome = RunHostWithFilesHeld(holdState, holdDone, kReaderHoldMilliseconds);
+                records += !outcome.recordArrived;
+                markers += !outcome.doneArrived;
+                delays.push_back(outcome.letGoToEndMilliseconds);
             }
-            const std::string row = std::string(name) + " held 1.5 s, " + std::to_string(runs) + " runs: ";
+            const std::string held = holdState && holdDone ? "both" : holdState ? "state file" : "done marker";
+            const std::string row = held + " held 1.5 s, " + std::to_string(runs) + " runs: ";
             campaign_.ZeroRow(row + "final record lost", records);
             campaign_.ZeroRow(row + "done marker lost", markers);
             campaign_.Row(row + "let go to end, median/worst ms", MedianAndWorst(delays));

@@ -94,6 +94,20 @@ private:
     UniqueHandleFile handle_;
 };
 
+// A cheap host run (ConnectionWithWrongCreationTime) while a reader holds its state file, its done
+// marker or both from before it starts until `holdMilliseconds` later: what the host had done
+// when the reader let go, and what arrived after.
+struct HeldFilesRun {
+    bool runningWhenLetGo = false;
+    // The done marker was written while the state file still held the record before.
+    bool doneBeforeRecord = false;
+    DWORD exitCode = 0;
+    bool recordArrived = false;
+    bool doneArrived = false;
+    ULONGLONG letGoToEndMilliseconds = 0;
+};
+HeldFilesRun RunHostWithFilesHeld(bool holdStateFile, bool holdDoneMarker, DWORD holdMilliseconds);
+
 // How many host runs lost their final record, and how many their done marker.
 struct LostWrites {
     uint64_t records = 0;

@@ -101,24 +101,12 @@ TEST(HostClientFiles, BusyReadersAndReadersThatHoldOnCostNoRecordAndNoDoneMarker
     }
     for (const auto& [holdState, holdDone] : {std::pair{true, false}, std::pair{false, true}, std::pair{true, true}}) {
         SCOPED_TRACE(std::string(holdState ? "state file held " : "") + (holdDone ? "done marker held" : ""));
-        const ConnectionWithWrongCreationTime connection;
-        WriteFileBytes(connection.state, "the record before");
-        WriteFileBytes(connection.done, "not yet");
-        std::optional<ChildProcess> host;
-        {
-            const HeldFile stateReader(holdState ? connection.state : L"");
-            const HeldFile doneReader(holdDone ? connection.done : L"");
-            ASSERT_EQ(stateReader.IsHeld(), holdState);
-            ASSERT_EQ(doneReader.IsHeld(), holdDone);
-            host.emplace(HelperPath(), connection.HostArguments());
-            Sleep(kReaderHoldMilliseconds);
-            EXPECT_TRUE(host->IsRunning()) << "the host gave up on a held file";
-            if (holdState) {
-                EXPECT_EQ(ReadFileBytes(connection.done), "not yet") << "done before the last record";
-            }
-        }
-        EXPECT_EQ(host->Wait(kHostEndMilliseconds), 1u);
-        ExpectRecordAndDoneMarker(connection);
+        const HeldFilesRun run = RunHostWithFilesHeld(holdState, holdDone, kReaderHoldMilliseconds);
+        EXPECT_TRUE(run.runningWhenLetGo) << "the host gave up on a held file";
+        EXPECT_FALSE(run.doneBeforeRecord);
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_TRUE(run.recordArrived);
+        EXPECT_TRUE(run.doneArrived);
     }
 }
 
