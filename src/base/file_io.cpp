@@ -117,10 +117,11 @@ bool FileReplacement::Supersede(const ByteString& content) {
 // The whole content, and nothing after it (a superseded content may have been longer), flushed.
 bool FileReplacement::WriteTemporary(const ByteString& content) {
     DWORD written = 0;
-    const BOOL wrote =
-        WriteFile(temporary_.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
+    const bool whole =
+        WriteFile(temporary_.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size() && SetEndOfFile(temporary_.Get());
     FlushFileBuffers(temporary_.Get());
-    return wrote && written == content.size() && SetEndOfFile(temporary_.Get());
+    return whole;
 }
 
 void FileReplacement::DeleteTemporary() {
