@@ -49,12 +49,9 @@ uint32_t RunSelected(Handler selected, const WideString& verb, OptionMap& option
 }
 
 uint32_t HandleEscapedFailure(const WideString& verb, const OptionMap& options) {
-    const WideString& statePath = options.Get(L"--state");
-    if (!statePath.empty() && !StateNamesProxySnapshot(verb)) {
-        ReportStatus(statePath, "helper-exception", StatusFailure{"HELPER_ERROR", 0, 0});
-    }
-    const WideString& donePath = options.Get(L"--done");
-    if (!donePath.empty()) WriteDoneMarker(donePath);
+    StatusFiles files(StateNamesProxySnapshot(verb) ? WideString() : options.Get(L"--state"), options.Get(L"--done"));
+    files.Report("helper-exception", StatusFailure{"HELPER_ERROR", 0, 0});
+    files.DeliverLastRecordAndDoneMarker();
     return kUsageExitCode;
 }
 

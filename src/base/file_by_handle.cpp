@@ -20,6 +20,10 @@ WideString WithoutLongPathPrefix(const WideString& path) {
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
+// The rename class that takes flags (Windows 10 and later); MinGW declares it only for a newer
+// target than ours.
+constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+
 UniqueHandleFile OpenItself(const WideString& path, DWORD access) {
     return UniqueHandleFile(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
@@ -105,13 +109,23 @@ bool DeleteThroughHandle(HANDLE file) {
     return SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof(disposition)) != FALSE;
 }
 
+bool LacksPosixRename(DWORD renameError) {
+    return renameError == ERROR_INVALID_PARAMETER || renameError == ERROR_NOT_SUPPORTED ||
+           renameError == ERROR_INVALID_FUNCTION;
+}
+
 bool MoveThroughHandle(HANDLE file, const WideString& target) {
     // The name follows the record, with room for its terminating zero in FileName[1].
     std::vector<unsigned char> buffer(sizeof(FILE_RENAME_INFO) + target.size() * sizeof(wchar_t), 0);
     auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
-    rename->ReplaceIfExists = TRUE;
     rename->RootDirectory = nullptr;
     rename->FileNameLength = static_cast<DWORD>(target.size() * sizeof(wchar_t));
     std::copy(target.begin(), target.end(), rename->FileName);
-    return SetFileInformationByHandle(file, FileRenameInfo, rename, static_cast<DWORD>(buffer.size())) != FALSE;
+    const auto size = static_cast<DWORD>(buffer.size());
+    rename->Flags = FILE_RENAME_FLAG_REPLACE_IF_EXISTS | FILE_RENAME_FLAG_POSIX_SEMANTICS;
+    if (SetFileInformationByHandle(file, kFileRenameInfoEx, rename, size)) return true;
+    if (!LacksPosixRename(GetLastError())) return false;
+    rename->Flags = 0;
+    rename->ReplaceIfExists = TRUE;
+    return SetFileInformationByHandle(file, FileRenameInfo, rename, size) != FALSE;
 }

@@ -39,8 +39,15 @@ bool IsSameFile(HANDLE left, HANDLE right);
 bool DeleteThroughHandle(HANDLE file);
 
 // Moves the file the handle holds to `target`, replacing what is there; a link at `target`
-// is replaced, not followed. Needs DELETE access. False with the system's error otherwise.
+// is replaced, not followed. Needs DELETE access. Where the system offers it, the move has POSIX
+// semantics: a reader that holds the old file sharing deletion keeps reading the old content
+// while the new file takes its name. Where it lacks them (LacksPosixRename), a plain replacing
+// move, which any open handle on the target refuses. False with the system's error otherwise.
 bool MoveThroughHandle(HANDLE file, const WideString& target);
+
+// True for the errors with which the system refuses a rename with POSIX semantics because it has
+// none to offer (a Windows before 10 version 1709, a file system such as FAT, Wine).
+bool LacksPosixRename(DWORD renameError);
 
 // The folder that a full path names its last part in, opened to read its attributes, sharing
 // everything; none when it cannot be opened.

@@ -53,33 +53,106 @@ UniqueHandleFile CreateTemporaryFileFor(const WideString& path) {
     return file;
 }
 
-void ReplaceWith(HANDLE temporary, const WideString& path) {
-    const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMilliseconds;
-    while (!MoveThroughHandle(temporary, path)) {
-        if (!IsHeldByAnotherHandle(GetLastError()) || GetTickCount64() >= deadline) return;
-        Sleep(1);
-    }
+// Opens the target for deletion without deleting it, only to learn what keeps a move off it.
+ReplaceTargetLook LookAtReplaceTarget(const WideString& path) {
+    const UniqueHandleFile target(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
+                                              nullptr));
+    if (!target) return {GetLastError(), 0};
+    BY_HANDLE_FILE_INFORMATION information{};
+    if (!GetFileInformationByHandle(target.Get(), &information)) return {GetLastError(), 0};
+    return {ERROR_SUCCESS, information.dwFileAttributes};
 }
 
 }  // namespace
 
-bool IsHeldByAnotherHandle(DWORD moveError) {
-    return moveError == ERROR_ACCESS_DENIED || moveError == ERROR_SHARING_VIOLATION ||
-           moveError == ERROR_LOCK_VIOLATION;
+bool IsHeldByAnotherHandle(DWORD moveError, const ReplaceTargetLook& target) {
+    if (moveError == ERROR_SHARING_VIOLATION || moveError == ERROR_LOCK_VIOLATION) return true;
+    if (moveError != ERROR_ACCESS_DENIED) return false;
+    // Access denied is also what a plain move over a file that someone holds open gets.
+    switch (target.openError) {
+        case ERROR_SUCCESS: return (target.attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) == 0;
+        case ERROR_SHARING_VIOLATION:
+        // Nothing there to hold: the temporary file is held, or the holder has just let go.
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND: return true;
+        default: return false;
+    }
+}
+
+FileReplacement::FileReplacement(const WideString& path, const ByteString& content) : path_(path) {
+    const ClientPathAccess access;
+    if (!access.Granted()) return;
+    temporary_ = CreateTemporaryFileFor(path);
+    if (!temporary_) return;
+    if (WriteTemporary(content)) {
+        TryToMove();
+    } else {
+        DeleteTemporary();
+    }
+}
+
+FileReplacement::State FileReplacement::TryAgain() {
+    if (state_ == State::kHeld) {
+        const ClientPathAccess access;
+        if (access.Granted()) TryToMove();
+    }
+    return state_;
+}
+
+bool FileReplacement::Supersede(const ByteString& content) {
+    if (state_ != State::kHeld) return false;
+    const ClientPathAccess access;
+    if (!access.Granted()) return false;
+    const LARGE_INTEGER start{};
+    if (!SetFilePointerEx(temporary_.Get(), start, nullptr, FILE_BEGIN) || !WriteTemporary(content)) {
+        DeleteTemporary();
+        return false;
+    }
+    TryToMove();
+    return true;
+}
+
+// The whole content, and nothing after it (a superseded content may have been longer), flushed.
+bool FileReplacement::WriteTemporary(const ByteString& content) {
+    DWORD written = 0;
+    const bool whole =
+        WriteFile(temporary_.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr) &&
+        written == content.size() && SetEndOfFile(temporary_.Get());
+    FlushFileBuffers(temporary_.Get());
+    return whole;
+}
+
+void FileReplacement::DeleteTemporary() {
+    DeleteThroughHandle(temporary_.Get());
+    temporary_.Reset();
+    state_ = State::kRefused;
+}
+
+// Runs with the client's rights on the thread. A look that finds the target free means that the
+// reader who held it has just let go: readers that read without pause leave few such moments, so
+// the move is tried again at once, before the next one opens it.
+void FileReplacement::TryToMove() {
+    if (!MoveThroughHandle(temporary_.Get(), path_)) {
+        const DWORD moveError = GetLastError();
+        const ReplaceTargetLook look = LookAtReplaceTarget(path_);
+        if (look.openError != ERROR_SUCCESS || !MoveThroughHandle(temporary_.Get(), path_)) {
+            state_ = IsHeldByAnotherHandle(moveError, look) ? State::kHeld : State::kRefused;
+            if (state_ == State::kRefused) temporary_.Reset();
+            return;
+        }
+    }
+    state_ = State::kReplaced;
+    temporary_.Reset();
 }
 
 void WriteFileAtomically(const WideString& path, const ByteString& content) {
-    const ClientPathAccess access;
-    if (!access.Granted()) return;
-    const UniqueHandleFile temporary = CreateTemporaryFileFor(path);
-    if (!temporary) return;
-    DWORD written = 0;
-    const BOOL wrote = WriteFile(temporary.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-    FlushFileBuffers(temporary.Get());
-    if (wrote && written == content.size()) {
-        ReplaceWith(temporary.Get(), path);
-    } else {
-        DeleteThroughHandle(temporary.Get());
+    FileReplacement replacement(path, content);
+    const ULONGLONG deadline = GetTickCount64() + kReplaceRetryMilliseconds;
+    while (replacement.Current() == FileReplacement::State::kHeld && GetTickCount64() < deadline) {
+        Sleep(1);
+        replacement.TryAgain();
     }
 }
 

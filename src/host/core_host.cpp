@@ -9,8 +9,8 @@
 #include "host/core_installation.h"
 #include "host/core_start.h"
 #include "host/core_supervision.h"
+#include "host/host_ending.h"
 #include "host/host_session.h"
-#include "host/readiness_probes.h"
 #include "host/user_rights.h"
 
 namespace {
@@ -130,7 +130,8 @@ bool LetCoreRunInJob(HostSession& session) {
 
 uint32_t EndCoreThatNeverRan(HostSession& session) {
     TerminateProcess(session.coreProcess.Get(), kKilledBeforeRunning);
-    return session.EndCore();
+    EndCoreAndItsJob(session);
+    return CloseAndMarkDone(session, kHostEnded);
 }
 
 // Until the client is verified, the host touches the client's files (the "parent-check" record
@@ -167,18 +168,18 @@ uint32_t RunHost(const OptionMap& options) {
     if (!NamesOnlyLocalFiles(options)) return kFailedBeforeCore;
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
-    if (!OpenSameClient(session)) return session.Finish(kFailedBeforeCore);
+    if (!OpenSameClient(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
     const UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
     if (!clientToken) return kFailedBeforeCore;
     if (!IsOrdinaryInteractiveClient(clientToken.Get())) {
         session.ReportFailure("parent-check", "PARENT_GONE", ERROR_ACCESS_DENIED);
-        return session.Finish(kFailedBeforeCore);
+        return CloseAndMarkDone(session, kFailedBeforeCore);
     }
     if (!WorkOnClientPathsAsClient(clientToken.Get())) return kFailedBeforeCore;
-    if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return session.Finish(kHostEnded);
-    if (!CreateKillOnCloseJob(session)) return session.Finish(kFailedBeforeCore);
-    if (!CreateOutputPipe(session)) return session.Finish(kFailedBeforeCore);
-    if (!StartCoreSuspended(session)) return session.Finish(kFailedBeforeCore);
+    if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return CloseAndMarkDone(session, kHostEnded);
+    if (!CreateKillOnCloseJob(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
+    if (!CreateOutputPipe(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
+    if (!StartCoreSuspended(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
     if (!LetCoreRunInJob(session)) return EndCoreThatNeverRan(session);
     return SuperviseCore(session);
 }

@@ -111,7 +111,7 @@ void CoreOutputReader::StopReading() {
     }
 }
 
-const CoreOutputTail& CoreOutputReader::Finish() {
+const CoreOutputTail& CoreOutputReader::StopAndTakeRest() {
     StopReading();
     DrainPipe(pipe_, tail_);
     return tail_;

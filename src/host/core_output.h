@@ -39,8 +39,8 @@ void DrainPipe(HANDLE pipe, CoreOutputTail& tail);
 // holds a read buffer of kReadBufferBytes (a full pipe in one read, for a reader that fell
 // behind) and the thread's stack of kReaderStackBytes at most. Where the thread could not start,
 // or has ended (the pipe is broken), Drain takes the output as the cycle did before: DrainPipe.
-// The thread is ended and joined by Finish and by the destructor, also when the host leaves by
-// an exception; the pipe must stay open until then.
+// The thread is ended and joined by StopReading (and StopAndTakeRest), or else by the destructor,
+// when the host leaves by an exception; the pipe must stay open until then.
 class CoreOutputReader {
 public:
     static constexpr DWORD kReadBufferBytes = 64 * 1024;
@@ -55,13 +55,14 @@ public:
     bool IsReading();
     // Once per cycle: nothing while the thread reads, DrainPipe otherwise.
     void Drain();
+    // Ends the thread and joins it; the tail keeps what it took. Does nothing a second time.
+    void StopReading();
     // Ends the thread, then takes what the pipe still holds without waiting for more: everything
     // the core wrote before it ended is in the tail.
-    const CoreOutputTail& Finish();
+    const CoreOutputTail& StopAndTakeRest();
 
 private:
     static DWORD WINAPI ReadUntilStopped(void* reader);
-    void StopReading();
 
     HANDLE pipe_;
     std::vector<char> readBuffer_;

@@ -5,13 +5,17 @@
 
 #include "base/command_line.h"
 #include "base/unique_resource.h"
+#include "status/status_records.h"
 
-// What the host holds from its first check to its end: the options and its own handles,
-// none of them inheritable except the pipe's write end, which only the core gets.
+// What the host holds from its first check to its end: the options, the client's state file and
+// done marker, and its own handles, none of them inheritable except the pipe's write end, which
+// only the core gets.
 struct HostSession {
-    explicit HostSession(const OptionMap& hostOptions) : options(hostOptions) {}
+    explicit HostSession(const OptionMap& hostOptions)
+        : options(hostOptions), files(hostOptions.Get(L"--state"), hostOptions.Get(L"--done")) {}
 
     const OptionMap& options;
+    StatusFiles files;
     UniqueHandleNull client;
     UniqueHandleNull job;
     UniqueHandleNull pipeRead;
@@ -21,12 +25,4 @@ struct HostSession {
 
     void Report(std::string_view stage);
     void ReportFailure(std::string_view stage, std::string_view code, uint32_t win32, uint32_t exitCode = 0);
-
-    // Ends the job and with it the core and everything it started, waits for the core,
-    // then finishes with exit code 0.
-    uint32_t EndCore();
-
-    // Closes every handle (core thread, core process, pipe, job, client), then writes
-    // the done marker; returns `exitCode`.
-    uint32_t Finish(uint32_t exitCode);
 };

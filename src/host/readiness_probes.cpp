@@ -2,9 +2,7 @@
 
 #include <vector>
 
-#include "base/client_path_access.h"
 #include "base/command_line.h"
-#include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
 
@@ -36,16 +34,6 @@ using GetAdaptersAddressesFunction = ULONG WINAPI(ULONG, ULONG, PVOID, PIP_ADAPT
 std::vector<ULONGLONG> AdapterBuffer(ULONG bytes) { return std::vector<ULONGLONG>((bytes + 7) / 8, 0); }
 
 }  // namespace
-
-// Where the client's rights cannot be put on the thread, or the stop path is no local file, the
-// path is not looked at and the answer is yes: the connection ends rather than go on unsupervised
-// by its client.
-bool IsStopRequested(HANDLE client, const WideString& stopPath) {
-    if (WaitForSingleObject(client, 0) != WAIT_TIMEOUT) return true;
-    if (!IsLocalDrivePath(stopPath)) return true;
-    const ClientPathAccess access;
-    return !access.Granted() || GetFileAttributesW(stopPath.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
 
 bool IsApiPortOpen(const WideString& apiOption) {
     const UniqueSocket probe(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));

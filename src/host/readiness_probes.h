@@ -8,13 +8,8 @@
 
 #include "base/text.h"
 
-// The host's yes-or-no checks. Each reads its input anew on every call and keeps nothing;
-// a probe that fails answers no, except as noted.
-
-// True when the client has ended (or `client` cannot be waited on), or when anything
-// exists at `stopPath`; also, without looking, when `stopPath` is not a local file
-// (IsLocalDrivePath).
-bool IsStopRequested(HANDLE client, const WideString& stopPath);
+// Whether the core is ready: its API port and its adapter. Each probe reads its input anew on
+// every call and keeps nothing; a probe that fails answers no.
 
 // True when a TCP connection to 127.0.0.1 on the port in `apiOption` is made at once or
 // within 100 ms without a socket error. The port is the low 16 bits of the number, which

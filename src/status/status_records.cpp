@@ -1,9 +1,27 @@
 #include "status/status_records.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/file_io.h"
 #include "base/system_info.h"
+
+namespace {
+
+// Busy readers leave gaps of a millisecond or less between their reads. While the host supervises,
+// a record past the quick spell waits for a reader that holds the file for good or for a while,
+// at a pace that costs the host little; the last word, which the client waits for, keeps the
+// quick pace: on a loaded machine busy readers' gaps are few.
+constexpr ULONGLONG kQuickRetryMilliseconds = kReplaceRetryMilliseconds;
+constexpr DWORD kQuickRetryPause = 1;
+constexpr DWORD kSlowRetryPause = 20;
+
+// The pause before a waiting write's next attempt, given how long it has waited.
+DWORD RetryPause(ULONGLONG waitedMilliseconds, bool lastWord) {
+    return lastWord || waitedMilliseconds < kQuickRetryMilliseconds ? kQuickRetryPause : kSlowRetryPause;
+}
+
+}  // namespace
 
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled) {
     ByteString event = "{\"stage\":\"";
@@ -24,9 +42,37 @@ ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFa
     return event;
 }
 
-void ReportStatus(const WideString& statePath, std::string_view stage, const std::optional<StatusFailure>& failure) {
+StatusFiles::StatusFiles(const WideString& statePath, const WideString& donePath)
+    : statePath_(statePath), donePath_(donePath) {}
+
+void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailure>& failure) {
+    if (statePath_.empty()) return;
     const bool ipv6Disabled = failure ? IsIpv6Disabled() : false;
-    WriteFileAtomically(statePath, BuildStatusEvent(stage, failure, ipv6Disabled));
+    const ByteString record = BuildStatusEvent(stage, failure, ipv6Disabled);
+    if (record_ && record_->replacement.Supersede(record)) return;
+    record_.emplace(statePath_, record);
 }
 
-void WriteDoneMarker(const WideString& donePath) { WriteFileAtomically(donePath, kDoneMarkerContent); }
+void StatusFiles::RetryUntil(ULONGLONG until) {
+    Deliver(record_, until, false);
+    const ULONGLONG now = GetTickCount64();
+    if (now < until) Sleep(static_cast<DWORD>(until - now));
+}
+
+void StatusFiles::DeliverLastRecordAndDoneMarker() {
+    const ULONGLONG until = GetTickCount64() + kLastWordMilliseconds;
+    Deliver(record_, until, true);
+    if (donePath_.empty()) return;
+    std::optional<Waiting> marker(std::in_place, donePath_, kDoneMarkerContent);
+    Deliver(marker, until, true);
+}
+
+void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord) {
+    while (write && write->replacement.Current() == FileReplacement::State::kHeld) {
+        const ULONGLONG now = GetTickCount64();
+        if (now >= until) return;
+        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(RetryPause(now - write->since, lastWord), until - now)));
+        write->replacement.TryAgain();
+    }
+}
+

@@ -4,7 +4,9 @@
 #include <optional>
 #include <string_view>
 
+#include "base/file_io.h"
 #include "base/text.h"
+#include "base/win32.h"
 
 // The failure group of a status record; a record without one is a progress or ready record.
 struct StatusFailure {
@@ -17,12 +19,44 @@ struct StatusFailure {
 // `ipv6Disabled` is used only with a failure.
 ByteString BuildStatusEvent(std::string_view stage, const std::optional<StatusFailure>& failure, bool ipv6Disabled);
 
-// Replaces the state file at `statePath` with one status record. A failed write goes unnoticed.
-void ReportStatus(const WideString& statePath, std::string_view stage,
-                  const std::optional<StatusFailure>& failure = std::nullopt);
-
 // The four bytes "done" that tell the client the host has finished.
 inline constexpr char kDoneMarkerContent[] = "done";
 
-// Writes the done marker at `donePath`; a failed write goes unnoticed.
-void WriteDoneMarker(const WideString& donePath);
+// How long a run's last record and its done marker are tried, in all, while readers hold them.
+inline constexpr ULONGLONG kLastWordMilliseconds = 10000;
+
+// The state file and the done marker of one run, at the paths the client named (an empty path is
+// never written). A record that a reader holds up (FileReplacement) is not dropped: it waits, and
+// is tried again without its caller waiting for it. A record that cannot be written for any other
+// reason (the folder refuses the client, no file may be replaced there) is lost.
+class StatusFiles {
+public:
+    StatusFiles(const WideString& statePath, const WideString& donePath);
+
+    // Replaces the state file with one record. When a reader holds the file, the record waits in
+    // place of any record still waiting, so the file never gets an older record after a newer one.
+    void Report(std::string_view stage, const std::optional<StatusFailure>& failure = std::nullopt);
+
+    // Spends the time until `until` (a GetTickCount64 value) trying a waiting record again, every
+    // millisecond for its first 250 ms, every 20 ms after that, and sleeping otherwise.
+    void RetryUntil(ULONGLONG until);
+
+    // The run's last word: keeps trying the waiting record, then writes the done marker and keeps
+    // trying it, every millisecond, for up to kLastWordMilliseconds in all. The marker is written
+    // only once the record has arrived, or been given up.
+    void DeliverLastRecordAndDoneMarker();
+
+private:
+    struct Waiting {
+        Waiting(const WideString& path, const ByteString& content)
+            : replacement(path, content), since(GetTickCount64()) {}
+        FileReplacement replacement;
+        ULONGLONG since;
+    };
+
+    static void Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord);
+
+    WideString statePath_;
+    WideString donePath_;
+    std::optional<Waiting> record_;
+};

@@ -1,6 +1,7 @@
 #include "support/host_connection.h"
 
 #include <cctype>
+#include <optional>
 
 #include "base/process.h"
 #include "base/system_info.h"
@@ -13,6 +14,8 @@ namespace host_testing {
 using namespace testing_support;
 
 namespace {
+
+constexpr DWORD kHostEndMilliseconds = 30000;
 
 DWORD ProcessIdIn(const std::string& text) { return text.empty() ? 0 : std::stoul(text); }
 
@@ -125,8 +128,35 @@ BusyReaders::~BusyReaders() {
     for (std::thread& thread : threads_) thread.join();
 }
 
+HeldFile::HeldFile(const std::wstring& path) {
+    if (!path.empty()) {
+        handle_.Reset(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    }
+}
+
+HeldFilesRun RunHostWithFilesHeld(bool holdStateFile, bool holdDoneMarker, DWORD holdMilliseconds) {
+    const ConnectionWithWrongCreationTime connection;
+    WriteFileBytes(connection.state, "the record before");
+    WriteFileBytes(connection.done, "not yet");
+    HeldFilesRun run;
+    std::optional<ChildProcess> host;
+    {
+        const HeldFile state(holdStateFile ? connection.state : L"");
+        const HeldFile done(holdDoneMarker ? connection.done : L"");
+        host.emplace(HelperPath(), connection.HostArguments());
+        Sleep(holdMilliseconds);
+        run.runningWhenLetGo = host->IsRunning();
+        run.doneBeforeRecord = holdStateFile && ReadFileBytes(connection.done) == "done";
+    }
+    const ULONGLONG letGo = GetTickCount64();
+    run.exitCode = host->Wait(kHostEndMilliseconds);
+    run.letGoToEndMilliseconds = GetTickCount64() - letGo;
+    run.recordArrived = IsParentGoneRecord(ReadFileBytes(connection.state));
+    run.doneArrived = ReadFileBytes(connection.done) == "done";
+    return run;
+}
+
 LostWrites RunHostsBesideBusyReaders(int readerCount, size_t runs) {
-    constexpr DWORD kHostEndMilliseconds = 30000;
     const ConnectionWithWrongCreationTime connection;
     const BusyReaders readers(readerCount, {connection.state, connection.done});
     LostWrites lost;

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/unique_resource.h"
 #include "support/helper_process.h"
 #include "support/temp_directory.h"
 
@@ -81,6 +82,31 @@ private:
     std::atomic<bool> stop_{false};
     std::vector<std::thread> threads_;
 };
+
+// A client's reader that holds a file open, reading and sharing reading only, until it goes;
+// nothing for an empty path.
+class HeldFile {
+public:
+    explicit HeldFile(const std::wstring& path);
+    bool IsHeld() const { return handle_.IsValid(); }
+
+private:
+    UniqueHandleFile handle_;
+};
+
+// A cheap host run (ConnectionWithWrongCreationTime) while a reader holds its state file, its done
+// marker or both from before it starts until `holdMilliseconds` later: what the host had done
+// when the reader let go, and what arrived after.
+struct HeldFilesRun {
+    bool runningWhenLetGo = false;
+    // The done marker was written while the state file still held the record before.
+    bool doneBeforeRecord = false;
+    DWORD exitCode = 0;
+    bool recordArrived = false;
+    bool doneArrived = false;
+    ULONGLONG letGoToEndMilliseconds = 0;
+};
+HeldFilesRun RunHostWithFilesHeld(bool holdStateFile, bool holdDoneMarker, DWORD holdMilliseconds);
 
 // How many host runs lost their final record, and how many their done marker.
 struct LostWrites {

@@ -31,33 +31,73 @@ TEST(WriteFileAtomically, ReplacesTheWholeContentAndLeavesNoTemporaryFile) {
     EXPECT_EQ(ReadFileBytes(target), "");
 }
 
-TEST(WriteFileAtomically, MissingDirectoryDoesNothing) {
+// Neither a missing folder nor a folder at the target is something a reader holds: such a
+// replacement is refused at once, never left waiting, and leaves nothing behind but its leftover.
+TEST(WriteFileAtomically, TargetsThatCannotTakeAFileAreRefusedNotHeld) {
     TemporaryDirectory directory;
-    const std::wstring target = directory / L"no such folder\\state";
-    WriteFileAtomically(target, "x");
-    EXPECT_FALSE(PathExists(target));
-    EXPECT_FALSE(PathExists(target + L".tmp"));
+    const std::wstring missing = directory / L"no such folder\\state";
+    WriteFileAtomically(missing, "x");
+    EXPECT_FALSE(PathExists(missing));
+    EXPECT_FALSE(PathExists(missing + L".tmp"));
+    EXPECT_EQ(FileReplacement(missing, "x").Current(), FileReplacement::State::kRefused);
+
+    const std::wstring folder = directory / L"a folder";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+    EXPECT_EQ(FileReplacement(folder, "x").Current(), FileReplacement::State::kRefused);
 }
 
+// Under Wine a plain move over a held target fails with 5, however the reader shares.
 TEST(WriteFileAtomically, ReaderHoldingTheTargetKeepsOldContentAndTheNewOneWaitsInTmp) {
     TemporaryDirectory directory;
     const std::wstring target = directory / L"state";
     WriteFileAtomically(target, "old");
-    HANDLE reader = CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
-    WriteFileAtomically(target, "new");
-    CloseHandle(reader);
-    EXPECT_EQ(ReadFileBytes(target), "old");
+    for (const DWORD readerShares : {DWORD{FILE_SHARE_READ}, DWORD{FILE_SHARE_READ | FILE_SHARE_DELETE}}) {
+        SCOPED_TRACE(readerShares);
+        UniqueHandleFile reader(
+            CreateFileW(target.c_str(), GENERIC_READ, readerShares, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(reader);
+        FileReplacement replacement(target, "new");
+        EXPECT_EQ(replacement.Current(), FileReplacement::State::kHeld);
+        EXPECT_EQ(replacement.TryAgain(), FileReplacement::State::kHeld);
+        EXPECT_EQ(ReadFileBytes(target + L".tmp"), "new") << "the waiting content";
+        EXPECT_EQ(ReadFileBytes(target), "old");
+        reader.Reset();
+        EXPECT_EQ(replacement.TryAgain(), FileReplacement::State::kReplaced);
+        EXPECT_EQ(ReadFileBytes(target), "new");
+        EXPECT_FALSE(PathExists(target + L".tmp"));
+        WriteFileAtomically(target, "old");
+    }
+
+    // Newer content takes the waiting content's place, whole, in the same temporary file; a write
+    // that gives up leaves its temporary file, which the next write overwrites and lands.
+    {
+        UniqueHandleFile reader(
+            CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        FileReplacement replacement(target, "the longer, older content");
+        ASSERT_TRUE(replacement.Supersede("newest"));
+        EXPECT_EQ(ReadFileBytes(target + L".tmp"), "newest");
+        reader.Reset();
+        ASSERT_EQ(replacement.TryAgain(), FileReplacement::State::kReplaced);
+        EXPECT_EQ(ReadFileBytes(target), "newest");
+        EXPECT_FALSE(replacement.Supersede("landed already")) << "a replaced file is no longer waiting";
+    }
+    {
+        const UniqueHandleFile reader(
+            CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+        WriteFileAtomically(target, "new");
+    }
+    EXPECT_EQ(ReadFileBytes(target), "newest");
     EXPECT_EQ(ReadFileBytes(target + L".tmp"), "new");
-    // The next write overwrites the leftover and lands.
     WriteFileAtomically(target, "newer");
     EXPECT_EQ(ReadFileBytes(target), "newer");
     EXPECT_FALSE(PathExists(target + L".tmp"));
 }
 
-// Under Wine a move over a held target always fails with 5; Windows also answers 32 or 33 for
-// what another handle holds. Each error here comes from a real operation on a held file.
-TEST(WriteFileAtomically, MovesThatAnotherHandleHoldsUpAreTriedAgainAndNoOthers) {
+// Windows answers a move over a held target with 5, 32 or 33; 5 is also its answer for a target
+// that no one holds but that may not be replaced, which a look at the target tells apart. Wine
+// gives the first errors from real operations on held files; the looks it cannot produce (an
+// access list that refuses deletion, a read-only file) are given as Windows reports them.
+TEST(WriteFileAtomically, OnlyMovesThatAnotherHandleHoldsUpWait) {
     TemporaryDirectory directory;
     const std::wstring target = directory / L"state";
     WriteFileBytes(target, "old");
@@ -79,11 +119,35 @@ TEST(WriteFileAtomically, MovesThatAnotherHandleHoldsUpAreTriedAgainAndNoOthers)
     EXPECT_EQ(moveOverHeldTarget, static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(sharingViolation, static_cast<DWORD>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(lockViolation, static_cast<DWORD>(ERROR_LOCK_VIOLATION));
-    for (const DWORD error : {moveOverHeldTarget, sharingViolation, lockViolation}) {
-        EXPECT_TRUE(IsHeldByAnotherHandle(error)) << error;
+
+    const ReplaceTargetLook heldWithoutDeleteSharing{ERROR_SHARING_VIOLATION, 0};
+    const ReplaceTargetLook plainFile{ERROR_SUCCESS, FILE_ATTRIBUTE_NORMAL};
+    const ReplaceTargetLook nothingThere{ERROR_FILE_NOT_FOUND, 0};
+    for (const ReplaceTargetLook& look : {heldWithoutDeleteSharing, plainFile, nothingThere}) {
+        EXPECT_TRUE(IsHeldByAnotherHandle(moveOverHeldTarget, look)) << look.openError;
+    }
+    for (const DWORD error : {sharingViolation, lockViolation}) {
+        EXPECT_TRUE(IsHeldByAnotherHandle(error, plainFile)) << error;
+    }
+    const ReplaceTargetLook deletionRefused{ERROR_ACCESS_DENIED, 0};
+    const ReplaceTargetLook readOnly{ERROR_SUCCESS, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE};
+    const ReplaceTargetLook folder{ERROR_SUCCESS, FILE_ATTRIBUTE_DIRECTORY};
+    for (const ReplaceTargetLook& look : {deletionRefused, readOnly, folder}) {
+        EXPECT_FALSE(IsHeldByAnotherHandle(moveOverHeldTarget, look)) << look.openError << " " << look.attributes;
     }
     ASSERT_FALSE(MoveThroughHandle(temporary.Get(), directory / L"no such folder\\state"));
-    EXPECT_FALSE(IsHeldByAnotherHandle(GetLastError()));
+    EXPECT_FALSE(IsHeldByAnotherHandle(GetLastError(), nothingThere));
+}
+
+// Where the system has no POSIX rename to offer (Wine answers 87), the plain move is used; any
+// other refusal is the move's own.
+TEST(MoveThroughHandle, FallsBackToAPlainMoveOnlyWherePosixSemanticsAreMissing) {
+    for (const DWORD missing : {ERROR_INVALID_PARAMETER, ERROR_NOT_SUPPORTED, ERROR_INVALID_FUNCTION}) {
+        EXPECT_TRUE(LacksPosixRename(missing)) << missing;
+    }
+    for (const DWORD refused : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_PATH_NOT_FOUND}) {
+        EXPECT_FALSE(LacksPosixRename(refused)) << refused;
+    }
 }
 
 TEST(WriteFileAtomically, TemporaryNameThatCannotBeTakenOverIsLeftAloneAndAnotherOneUsed) {

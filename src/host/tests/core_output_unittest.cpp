@@ -171,7 +171,7 @@ TEST(CoreOutputReader, TakesTheOutputAsItIsWrittenUntilTheWriterIsGone) {
     const ULONGLONG broken = GetTickCount64() + 10000;
     while (reader.IsReading() && GetTickCount64() < broken) Sleep(10);
     EXPECT_FALSE(reader.IsReading()) << "the thread outlived the last writer";
-    EXPECT_EQ(reader.Finish().Bytes(), output.substr(output.size() - CoreOutputTail::kCapacity));
+    EXPECT_EQ(reader.StopAndTakeRest().Bytes(), output.substr(output.size() - CoreOutputTail::kCapacity));
 }
 
 // The core has ended, but a process it started still holds the write end: ending the reader takes
@@ -182,13 +182,13 @@ TEST(CoreOutputReader, EndsWithoutWaitingForAWriterThatStaysOpen) {
     pipe.Write("first ");
     pipe.Write("last words");
     std::string tail;
-    EXPECT_TRUE(ReturnsWhileTheWriterIsSilent(pipe, [&] { tail = reader.Finish().Bytes(); }));
+    EXPECT_TRUE(ReturnsWhileTheWriterIsSilent(pipe, [&] { tail = reader.StopAndTakeRest().Bytes(); }));
     EXPECT_EQ(tail, "first last words");
     EXPECT_FALSE(reader.IsReading());
     // Without its thread the cycle takes the output, as before.
     pipe.Write(" and more");
     reader.Drain();
-    EXPECT_EQ(reader.Finish().Bytes(), "first last words and more");
+    EXPECT_EQ(reader.StopAndTakeRest().Bytes(), "first last words and more");
 
     auto waiting = std::make_unique<CoreOutputReader>(pipe.readEnd);
     Sleep(100);
@@ -219,7 +219,7 @@ TEST(CoreOutputReader, ReadsOnAfterAReadOfNoBytes) {
         10000))
         << "what came after the read of no bytes was left in the pipe";
     EXPECT_TRUE(reader.IsReading());
-    EXPECT_EQ(reader.Finish().Bytes(), "before after");
+    EXPECT_EQ(reader.StopAndTakeRest().Bytes(), "before after");
 }
 
 TEST(ClassifyCoreOutput, FirstRuleInTableOrderWinsWhereverItStands) {

@@ -2,6 +2,8 @@
 // stand-in core: readiness, supervision, every way it ends, and the core's output.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "base/system_info.h"
 #include "support/file_watch.h"
 #include "support/host_connection.h"
@@ -52,6 +54,34 @@ TEST(HostLifecycle, ReportsProgressThenStopsWhenTheMarkerAppears) {
     EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
     ExpectCoreAndChildGone(connection, coreId, childId);
     EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord) << "a stop adds no record";
+}
+
+// A reader that holds the state file keeps the "ready" record waiting, not the host: a stop ends
+// the core as promptly as ever; the record, then the done marker, follow once the reader lets go.
+TEST(HostLifecycle, AHeldStateFileNeverHoldsUpTheStop) {
+    HostConnection connection;
+    connection.WriteCoreScript(ReadyingScript(connection));
+    WriteFileBytes(connection.state, "the record before");
+    std::optional<HeldFile> reader(std::in_place, connection.state);
+    ASSERT_TRUE(reader->IsHeld());
+    ChildProcess host(HelperPath(), connection.HostArguments());
+    ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(connection.state + L".tmp") == kReadyRecord; }, 30000))
+        << "no ready record waiting; state file: " << ReadFileBytes(connection.state);
+
+    const DWORD coreId = connection.CoreProcessId();
+    const DWORD childId = connection.CoreChildProcessId();
+    WriteFileBytes(connection.stop, "");
+    ASSERT_NE(coreId, 0u);
+    EXPECT_TRUE(EndsSoon(coreId)) << "the held record kept the host from stopping the core";
+    EXPECT_TRUE(EndsSoon(childId));
+    EXPECT_TRUE(host.IsRunning()) << "the host gave up on the held record";
+    EXPECT_FALSE(PathExists(connection.done)) << "done before the last record";
+    EXPECT_EQ(ReadFileBytes(connection.state), "the record before");
+
+    reader.reset();
+    EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+    EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord);
+    EXPECT_EQ(ReadFileBytes(connection.done), "done");
 }
 
 TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
