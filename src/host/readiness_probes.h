@@ -6,15 +6,22 @@
 #include <iphlpapi.h>
 // clang-format on
 
+#include <cstdint>
+
 #include "base/text.h"
 
 // Whether the core is ready: its API port and its adapter. Each probe reads its input anew on
 // every call and keeps nothing; a probe that fails answers no.
 
-// True when a TCP connection to 127.0.0.1 on the port in `apiOption` is made at once or
-// within 100 ms without a socket error. The port is the low 16 bits of the number, which
-// is converted as stoul does: a value without a number throws std::invalid_argument and
-// one beyond 32 bits std::out_of_range. Winsock must be started by the caller.
+// The port that `apiOption` names: the low 16 bits of the number, which is converted as stoul
+// does: a value without a number throws std::invalid_argument and one beyond 32 bits
+// std::out_of_range.
+uint16_t ApiPort(const WideString& apiOption);
+
+// True when a TCP connection to 127.0.0.1 on ApiPort(apiOption) is made at once or within
+// 100 ms without a socket error. A refused connection answers no at once, on Windows too
+// (where it would otherwise take seconds), so the port can be probed every few milliseconds.
+// Winsock must be started by the caller.
 bool IsApiPortOpen(const WideString& apiOption);
 
 // True when an adapter whose friendly name equals `friendlyName` exactly (letter case
