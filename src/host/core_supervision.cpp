@@ -1,13 +1,17 @@
 #include "host/core_supervision.h"
 
+#include <algorithm>
+#include <optional>
+
 #include "host/core_output.h"
 #include "host/host_ending.h"
-#include "host/readiness_probes.h"
+#include "host/readiness_watch.h"
 
 namespace {
 
 constexpr ULONGLONG kReadinessLimitMilliseconds = 30000;
-constexpr DWORD kPollIntervalMilliseconds = 100;
+constexpr ULONGLONG kCycleMilliseconds = 100;
+constexpr ULONGLONG kReadinessLookMilliseconds = 10;
 constexpr uint32_t kHostEnded = 0;
 
 void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) {
@@ -19,22 +23,42 @@ void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) 
     session.ReportFailure(ready ? "core-exit" : "start-core", code, win32, exitCode);
 }
 
-bool IsCoreReady(HostSession& session) {
-    return IsApiPortOpen(session.options.Get(L"--api")) && IsInterfaceUp(session.options.Get(L"--interface"));
+// Waits until `until` for the client or the core to end: true as soon as one has. A wait that
+// fails is slept through; the cycle's own checks still look at both.
+bool WaitForClientOrCoreEnd(HostSession& session, ULONGLONG until) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD wait = now < until ? static_cast<DWORD>(until - now) : 0;
+    const HANDLE ends[] = {session.client.Get(), session.coreProcess.Get()};
+    const DWORD result = WaitForMultipleObjects(2, ends, FALSE, wait);
+    if (result == WAIT_OBJECT_0 || result == WAIT_OBJECT_0 + 1) return true;
+    if (result == WAIT_FAILED) Sleep(wait);
+    return false;
 }
 
-// The pause between two cycles, spent trying again a record that a reader holds up: the cycle
-// itself never waits for one.
-void WaitForNextCycle(HostSession& session) {
-    session.files.RetryUntil(GetTickCount64() + kPollIntervalMilliseconds);
+// The pause between two cycles: a record that a reader holds up is tried again (the cycle itself
+// never waits for one), the client and the core are waited on, and, until the core is ready, its
+// readiness is looked at every few milliseconds. Ends early for the cycle when the client or the
+// core has ended or the core has become ready.
+void WaitForNextCycle(HostSession& session, ReadinessWatch* readiness) {
+    const ULONGLONG cycleEnd = GetTickCount64() + kCycleMilliseconds;
+    for (;;) {
+        const ULONGLONG until =
+            readiness == nullptr ? cycleEnd : std::min(cycleEnd, GetTickCount64() + kReadinessLookMilliseconds);
+        session.files.RetryWaitingRecord(until);
+        if (WaitForClientOrCoreEnd(session, until)) return;
+        if (GetTickCount64() >= cycleEnd) return;
+        if (readiness != nullptr && readiness->Look()) return;
+    }
 }
 
 // Returns when the host is to end; every record on the way has been reported.
 void WatchUntilEnd(HostSession& session, CoreOutputReader& output) {
     bool ready = false;
+    // Gone once the core is ready: nothing about readiness is asked after "ready".
+    std::optional<ReadinessWatch> readiness(std::in_place, session.options, session.job.Get());
     const ULONGLONG deadline = GetTickCount64() + kReadinessLimitMilliseconds;
     for (bool firstCycle = true;; firstCycle = false) {
-        if (!firstCycle) WaitForNextCycle(session);
+        if (!firstCycle) WaitForNextCycle(session, ready ? nullptr : &*readiness);
         if (IsStopRequested(session.client.Get(), session.options.Get(L"--stop"))) return;
         output.Drain();
         if (WaitForSingleObject(session.coreProcess.Get(), 0) != WAIT_TIMEOUT) {
@@ -42,9 +66,10 @@ void WatchUntilEnd(HostSession& session, CoreOutputReader& output) {
             return;
         }
         if (ready) continue;
-        if (IsCoreReady(session)) {
+        if (readiness->Look()) {
             session.Report("ready");
             ready = true;
+            readiness.reset();
             continue;
         }
         if (GetTickCount64() > deadline) {

@@ -4,9 +4,10 @@
 
 #include "host/host_session.h"
 
-// Continues the host once the core runs inside its job: reports "wait-interface", polls
-// every 100 ms until the core is ready (API port open, adapter up) or 30 s have passed,
-// then supervises it until the client ends, the stop marker appears or the core exits.
+// Continues the host once the core runs inside its job: reports "wait-interface", checks every
+// 100 ms, and looks at the core's readiness every 10 ms between checks, until the core is ready
+// (API port open, adapter up) or 30 s have passed, then supervises it until the client ends, the
+// stop marker appears or the core exits. The end of the client or the core is noticed at once.
 // Every ending ends the job, then closes and marks the host done (CloseAndMarkDone); the exit
 // code is 0.
 uint32_t SuperviseCore(HostSession& session);

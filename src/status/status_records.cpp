@@ -53,11 +53,7 @@ void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailu
     record_.emplace(statePath_, record);
 }
 
-void StatusFiles::RetryUntil(ULONGLONG until) {
-    Deliver(record_, until, false);
-    const ULONGLONG now = GetTickCount64();
-    if (now < until) Sleep(static_cast<DWORD>(until - now));
-}
+void StatusFiles::RetryWaitingRecord(ULONGLONG until) { Deliver(record_, until, false); }
 
 void StatusFiles::DeliverLastRecordAndDoneMarker() {
     const ULONGLONG until = GetTickCount64() + kLastWordMilliseconds;
@@ -71,8 +67,12 @@ void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until, bool l
     while (write && write->replacement.Current() == FileReplacement::State::kHeld) {
         const ULONGLONG now = GetTickCount64();
         if (now >= until) return;
-        Sleep(static_cast<DWORD>(std::min<ULONGLONG>(RetryPause(now - write->since, lastWord), until - now)));
+        if (now < write->nextTry) {
+            Sleep(static_cast<DWORD>(std::min(write->nextTry, until) - now));
+            continue;
+        }
         write->replacement.TryAgain();
+        write->nextTry = GetTickCount64() + RetryPause(now - write->since, lastWord);
     }
 }
 

@@ -37,9 +37,10 @@ public:
     // place of any record still waiting, so the file never gets an older record after a newer one.
     void Report(std::string_view stage, const std::optional<StatusFailure>& failure = std::nullopt);
 
-    // Spends the time until `until` (a GetTickCount64 value) trying a waiting record again, every
-    // millisecond for its first 250 ms, every 20 ms after that, and sleeping otherwise.
-    void RetryUntil(ULONGLONG until);
+    // Tries a waiting record again until it arrives or `until` (a GetTickCount64 value) passes:
+    // every millisecond for its first 250 ms, every 20 ms after that, whatever `until` the calls
+    // give. Returns at once when no record waits; the caller spends what is left of the time.
+    void RetryWaitingRecord(ULONGLONG until);
 
     // The run's last word: keeps trying the waiting record, then writes the done marker and keeps
     // trying it, every millisecond, for up to kLastWordMilliseconds in all. The marker is written
@@ -49,9 +50,10 @@ public:
 private:
     struct Waiting {
         Waiting(const WideString& path, const ByteString& content)
-            : replacement(path, content), since(GetTickCount64()) {}
+            : replacement(path, content), since(GetTickCount64()), nextTry(since) {}
         FileReplacement replacement;
         ULONGLONG since;
+        ULONGLONG nextTry;
     };
 
     static void Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord);

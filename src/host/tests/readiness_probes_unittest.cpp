@@ -1,15 +1,23 @@
-// The API-port probe and the adapter probe, against real loopback sockets and the adapters Wine
-// reports.
+// The API-port probe, the port's owner and the adapter probe, against real loopback sockets, jobs
+// and the adapters Wine reports, and the decisions behind them on hand-made inputs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "base/process.h"
 #include "base/text.h"
+#include "base/unique_resource.h"
+#include "host/port_owner.h"
 #include "host/readiness_probes.h"
+#include "host/readiness_watch.h"
+#include "support/file_watch.h"
+#include "support/helper_process.h"
 #include "support/loopback_port.h"
+#include "support/temp_directory.h"
 
 // clang-format off
 #include "base/win32.h"
@@ -56,6 +64,67 @@ TEST(IsApiPortOpen, ValueWithoutANumberThrowsInsteadOfAnswering) {
     EXPECT_THROW(IsApiPortOpen(L"http"), std::invalid_argument);
     EXPECT_THROW(IsApiPortOpen(L""), std::invalid_argument);
     EXPECT_THROW(IsApiPortOpen(L"4294967296"), std::out_of_range);
+}
+
+TEST(OwnerOfPort, ListenersThatALoopbackConnectionReachesDecide) {
+    constexpr uint32_t kLoopback = INADDR_LOOPBACK;
+    constexpr uint32_t kEvery = INADDR_ANY;
+    constexpr uint32_t kOtherLoopback = 0x7F000002;
+    constexpr uint32_t kLan = 0xC0A80002;
+    constexpr uint16_t kPort = 9090;
+    const std::vector<uint32_t> job = {400, 404};
+    struct Case {
+        std::vector<TcpListener> listeners;
+        PortOwner owner;
+        const char* what;
+    };
+    const Case cases[] = {
+        {{}, PortOwner::kUnknown, "nothing listed"},
+        {{{kLoopback, kPort, 404}}, PortOwner::kCore, "a process the core started"},
+        {{{kEvery, kPort, 400}}, PortOwner::kCore, "the core, on every address"},
+        {{{kLoopback, kPort, 77}}, PortOwner::kAnotherProgram, "another program"},
+        {{{kEvery, kPort, 77}, {kLoopback, kPort, 400}}, PortOwner::kCore, "the core beside another program"},
+        {{{kLoopback, kPort, 0}}, PortOwner::kUnknown, "a listener whose process is not named"},
+        {{{kLoopback, kPort, 77}, {kEvery, kPort, 0}}, PortOwner::kUnknown, "an unnamed listener may be the core"},
+        {{{kLoopback, 9091, 400}, {kLan, kPort, 400}, {kOtherLoopback, kPort, 400}}, PortOwner::kUnknown,
+         "the core elsewhere: another port, another address"},
+        {{{kLan, kPort, 77}, {kOtherLoopback, kPort, 77}}, PortOwner::kUnknown,
+         "another program where 127.0.0.1 does not reach"},
+    };
+    for (const Case& each : cases) {
+        EXPECT_EQ(OwnerOfPort(each.listeners, kPort, job), each.owner) << each.what;
+    }
+    EXPECT_EQ(OwnerOfPort({{kLoopback, kPort, 400}}, kPort, {}), PortOwner::kAnotherProgram) << "an empty job";
+
+    EXPECT_TRUE(MayNameOwners({})) << "no listener yet: the port's own may be named";
+    EXPECT_FALSE(MayNameOwners({{kEvery, 8228, 0}, {kLoopback, 135, 0}})) << "a table that names no one";
+    EXPECT_TRUE(MayNameOwners({{kEvery, 8228, 0}, {kLoopback, 135, 900}}));
+}
+
+// The table read from the system lists this test's listener at its address and port, with this
+// process or no process (Wine names none); the job lists exactly the process put in it; and the
+// owner found from both never takes one for the other.
+TEST(FindPortOwner, TheTableAndTheJobAsTheSystemGivesThem) {
+    const Listener ours;
+    const std::optional<std::vector<TcpListener>> listeners = ReadTcpListeners();
+    ASSERT_TRUE(listeners);
+    const auto listed = std::find_if(listeners->begin(), listeners->end(),
+                                     [&](const TcpListener& listener) { return listener.port == ours.port; });
+    ASSERT_NE(listed, listeners->end()) << "port " << ours.port << " not in a table of " << listeners->size();
+    EXPECT_EQ(listed->address, static_cast<uint32_t>(INADDR_LOOPBACK));
+    EXPECT_TRUE(listed->processId == 0 || listed->processId == GetCurrentProcessId()) << listed->processId;
+
+    TemporaryDirectory directory;
+    const uint16_t corePort = FreeLoopbackPort();
+    WriteFileBytes(directory / L"core.txt", "listen " + std::to_string(corePort) + "\n");
+    ChildProcess core(StandInCorePath(), {L"run", L"-c", directory / L"core.txt"});
+    const UniqueHandleNull job(CreateJobObjectW(nullptr, nullptr));
+    ASSERT_TRUE(job);
+    ASSERT_TRUE(AssignProcessToJobObject(job.Get(), core.Handle()));
+    EXPECT_EQ(ProcessIdsInJob(job.Get()), std::vector<uint32_t>{core.Id()});
+    ASSERT_TRUE(WaitUntil([&] { return IsApiPortOpen(std::to_wstring(corePort)); }, 10000));
+    EXPECT_NE(FindPortOwner(corePort, job.Get()), PortOwner::kAnotherProgram);
+    EXPECT_NE(FindPortOwner(ours.port, job.Get()), PortOwner::kCore);
 }
 
 // What IP Helper answers, for a failure message: its result and each adapter's name and state.
@@ -123,6 +192,19 @@ TEST(HasAdapterUp, AMatchThatIsDownDoesNotEndTheWalk) {
     const AdapterList list{{nullptr, IfOperStatusUp}, {L"tun", IfOperStatusDown}, {L"tun", IfOperStatusUp}};
     EXPECT_TRUE(HasAdapterUp(list.First(), L"tun"));
     EXPECT_FALSE(HasAdapterUp(list.First(), L""));
+}
+
+// Where the system tells of changes, the adapter waits for one, or for a cycle to pass; where it
+// tells none (Wine), it is polled at a pace of its own.
+TEST(IsAdapterQueryDue, AToldChangeTheCyclesPaceOrWhereNothingIsToldThePoll) {
+    EXPECT_TRUE(IsAdapterQueryDue(true, true, 0));
+    EXPECT_FALSE(IsAdapterQueryDue(true, false, 0));
+    EXPECT_FALSE(IsAdapterQueryDue(true, false, kAdapterPollMilliseconds));
+    EXPECT_FALSE(IsAdapterQueryDue(true, false, 99));
+    EXPECT_TRUE(IsAdapterQueryDue(true, false, 100));
+    EXPECT_FALSE(IsAdapterQueryDue(false, false, kAdapterPollMilliseconds - 1));
+    EXPECT_TRUE(IsAdapterQueryDue(false, false, kAdapterPollMilliseconds));
+    EXPECT_TRUE(IsAdapterQueryDue(false, true, 0));
 }
 
 }  // namespace

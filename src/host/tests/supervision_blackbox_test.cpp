@@ -107,6 +107,47 @@ TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
     EXPECT_FALSE(PathExists(connection.stop));
 }
 
+// While the host waits for a core that never gets ready, looking at its port every few
+// milliseconds, it still tries again a record that a reader held up (it arrives once the reader
+// lets go, long before the host ends), and a stop or the client's end still ends it, adding no
+// record.
+TEST(HostLifecycle, WhileWaitingAHeldRecordStillArrivesAndAStopOrTheClientsEndStillEndsIt) {
+    for (const bool clientEnds : {false, true}) {
+        SCOPED_TRACE(clientEnds ? "the client ends" : "the stop marker appears");
+        HostConnection connection;
+        const std::wstring idleScript = connection.directory / L"idle client.txt";
+        WriteFileBytes(idleScript, "");
+        ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
+        ASSERT_TRUE(client.IsRunning());
+        connection.clientId = client.Id();
+        connection.clientCreated = client.CreationTime();
+        connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord));
+        WriteFileBytes(connection.state, "the record before");
+        std::optional<HeldFile> reader(std::in_place, connection.state);
+        ASSERT_TRUE(reader->IsHeld());
+
+        ChildProcess host(HelperPath(), connection.HostArguments());
+        ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(connection.state + L".tmp") == kWaitInterfaceRecord; }, 30000))
+            << "no record waiting; state file: " << ReadFileBytes(connection.state);
+        reader.reset();
+        ASSERT_TRUE(WaitUntil([&] { return ReadFileBytes(connection.state) == kWaitInterfaceRecord; }, 10000))
+            << "the waiting record was not tried again while the host waited";
+        EXPECT_TRUE(host.IsRunning());
+
+        ASSERT_TRUE(WaitUntil([&] { return connection.CoreProcessId() != 0; }, 10000));
+        const DWORD coreId = connection.CoreProcessId();
+        if (clientEnds) {
+            client.Terminate();
+        } else {
+            WriteFileBytes(connection.stop, "");
+        }
+        EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
+        EXPECT_TRUE(EndsSoon(coreId));
+        EXPECT_EQ(ReadFileBytes(connection.state), kWaitInterfaceRecord);
+        EXPECT_EQ(ReadFileBytes(connection.done), "done");
+    }
+}
+
 TEST(HostCoreExit, CoreFailingAtOnceIsReportedWithItsCodeAndMatchedError) {
     HostConnection connection;
     const std::string accessDenied = SystemMessageLine(5);
