@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/command_line.h"
+#include "base/file_by_handle.h"
 #include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
@@ -34,10 +35,8 @@ struct RefusedStatePath {
 
 // How many names the file at the path has; 0 when it cannot be opened (nothing is there).
 DWORD LinkCountAt(const WideString& path) {
-    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                            nullptr));
+    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!file || !GetFileInformationByHandle(file.Get(), &information)) return 0;
     return information.nNumberOfLinks;
