@@ -2,7 +2,6 @@
 
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "base/command_line.h"
 #include "base/file_by_handle.h"

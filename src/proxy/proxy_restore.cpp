@@ -1,7 +1,5 @@
 #include "proxy/proxy_restore.h"
 
-#include <algorithm>
-
 #include "base/file_by_handle.h"
 #include "base/win32.h"
 #include "proxy/proxy_commands.h"
