@@ -63,9 +63,9 @@ void RefuseUnlockableStatePath(const WideString& snapshotPath) {
     if (LinkCountAt(snapshotPath) > 1) throw RefusedStatePath{ERROR_TOO_MANY_LINKS};
 }
 
-// The settings in force are the user's, unless they are a helper's proxy: then the user's are
-// those that the live snapshot behind it saved.
-ProxySettings UserSettingsInForce(const SnapshotRecord& record, const ProxySettings& current) {
+// What an enable saves as the user's: the settings in force, unless they are a helper's proxy;
+// then those that the live snapshot behind it saved (SettingsToKeep).
+ProxySettings UserSettingsToSave(const SnapshotRecord& record, const ProxySettings& current) {
     return SettingsToKeep(current, IsHelperAppliedSettings(current)
                                        ? UserSettingsBehindHelperProxy(record, current.proxyServer)
                                        : std::nullopt);
@@ -93,7 +93,7 @@ void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localP
     SnapshotRecord record = ReadSnapshotRecord();
     const ProxySettings current = QueryProxySettings();
     DropGoneSnapshots(record, current);
-    const ProxySettings user = UserSettingsInForce(record, current);
+    const ProxySettings user = UserSettingsToSave(record, current);
     const ProxySnapshot snapshot{user.flags,         localProxyAddress, user.proxyServer, user.bypassList,
                                  user.autoConfigUrl, NewSnapshotId()};
     SaveSnapshot(snapshotPath, snapshot, record);
