@@ -558,6 +558,9 @@ void RunCallFailureSample(Campaign& campaign) {
                                 {"host: ready, then stop", "QueryFullProcessImageNameW", true},
                                 {"--proxy-enable", "CreateFileW"},
                                 {"--network-capabilities", "malloc"},
+                                // No site of these two is reached in the host: only the runtime's
+                                // guard of function-local statics, left out of the build, would call
+                                // them, and they are here to fail it should it come back.
                                 {"host: ready, then stop", "calloc"},
                                 {"host: ready, then stop", "DuplicateHandle"},
                                 {"--proxy-restore", "GetFileAttributesW"},

@@ -18,17 +18,9 @@ WideString WithoutLongPathPrefix(const WideString& path) {
     return path;
 }
 
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-
 // The rename class that takes flags (Windows 10 and later); MinGW declares it only for a newer
 // target than ours.
 constexpr auto kFileRenameInfoEx = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
-
-UniqueHandleFile OpenItself(const WideString& path, DWORD access) {
-    return UniqueHandleFile(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
-                                        FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
-                                        nullptr));
-}
 
 std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
     if (!file || !IsDiskFile(file.Get())) return std::nullopt;
@@ -37,12 +29,16 @@ std::optional<FileIdentity> DiskFileIdentity(const UniqueHandleFile& file) {
 
 }  // namespace
 
+UniqueHandleFile OpenItself(const WideString& path, DWORD access) {
+    return UniqueHandleFile(CreateFileW(path.c_str(), access, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags, nullptr));
+}
+
 UniqueHandleFile OpenFolderOf(const WideString& fullPath) {
     WideString folder = DirectoryOf(fullPath);
     if (!folder.empty() && folder.back() == L':') folder += L'\\';  // "C:" alone is a current directory
-    return UniqueHandleFile(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return UniqueHandleFile(CreateFileW(folder.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                        FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
 WideString FinalFolderPath(const WideString& fullPath) {

@@ -15,6 +15,13 @@
 // them.
 inline constexpr DWORD kClientPathOpenFlags = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
 
+// Sharing that keeps no other program from reading, writing, renaming or deleting the file.
+inline constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// Opens what is at `path` itself (a link there is opened, not followed) with `access`, sharing
+// everything, as a client-named path is opened; none when it cannot be opened.
+UniqueHandleFile OpenItself(const WideString& path, DWORD access);
+
 // True when two names or paths are the same to the file system: letter case is ignored, as
 // Windows ignores it in names.
 bool SameName(const WideString& left, const WideString& right);

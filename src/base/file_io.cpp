@@ -23,10 +23,7 @@ UniqueHandleFile CreateNew(const WideString& name) {
 
 // Decides and acts through one handle, so the name cannot be swapped for a link in between.
 void RemoveLeftover(const WideString& name) {
-    const UniqueHandleFile leftover(CreateFileW(name.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                                OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
-                                                nullptr));
+    const UniqueHandleFile leftover = OpenItself(name, DELETE | FILE_READ_ATTRIBUTES);
     if (leftover && IsPlainFileNamed(leftover.Get(), name)) DeleteThroughHandle(leftover.Get());
 }
 
@@ -55,10 +52,7 @@ UniqueHandleFile CreateTemporaryFileFor(const WideString& path) {
 
 // Opens the target for deletion without deleting it, only to learn what keeps a move off it.
 ReplaceTargetLook LookAtReplaceTarget(const WideString& path) {
-    const UniqueHandleFile target(CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES,
-                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kClientPathOpenFlags,
-                                              nullptr));
+    const UniqueHandleFile target = OpenItself(path, DELETE | FILE_READ_ATTRIBUTES);
     if (!target) return {GetLastError(), 0};
     BY_HANDLE_FILE_INFORMATION information{};
     if (!GetFileInformationByHandle(target.Get(), &information)) return {GetLastError(), 0};

@@ -58,3 +58,8 @@ using UniqueFindHandle = UniqueResource<HANDLE, CloseFindHandle, InvalidHandleVa
 inline void FreeLocalMemory(HLOCAL memory) { LocalFree(memory); }
 // Memory that the system allocated for the caller with LocalAlloc (security descriptors, say).
 using UniqueLocalMemory = UniqueResource<HLOCAL, FreeLocalMemory, NullHandleValue>;
+
+inline void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
+inline HKEY NoRegistryKey() { return nullptr; }
+// Registry keys from RegOpenKeyExW and RegCreateKeyExW: null means none.
+using UniqueRegistryKey = UniqueResource<HKEY, CloseRegistryKey, NoRegistryKey>;

@@ -23,7 +23,7 @@ enum class Protection {
     OwnedByAnother,       // no owner, or one that is not an administrator: an owner may always rewrite the list
     ChangeableByAnother,  // no access list (everyone may do everything), or an entry granting another a change right
     CannotBeJudged,       // an entry whose effect depends on more than its SID and rights (conditional, callback,
-                          // object or unknown), or a descriptor that cannot be read
+                          // an allowing object entry, or unknown), or a descriptor that cannot be read
 };
 
 // The accounts that may own and change what runs elevated: SYSTEM, the Administrators group and

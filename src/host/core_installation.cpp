@@ -16,7 +16,6 @@ namespace {
 
 constexpr DWORD kHeldFolderAccess = FILE_LIST_DIRECTORY | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
 constexpr DWORD kHeldCoreAccess = FILE_READ_DATA | FILE_EXECUTE | READ_CONTROL | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
-constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // Room for a few hundred entries of a folder's listing per call.
 constexpr DWORD kListingBytes = 64 * 1024;
 

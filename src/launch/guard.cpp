@@ -36,17 +36,25 @@ struct GuardedFiles {
     std::optional<FileIdentity> config;
 };
 
+// Calls `attempt` until it answers that it is done (it succeeded, or met what trying again cannot
+// change), for up to `milliseconds`, pausing `pause` between calls: every retry of the guard.
+template <typename Attempt>
+void RetryFor(ULONGLONG milliseconds, DWORD pause, Attempt attempt) {
+    const ULONGLONG deadline = GetTickCount64() + milliseconds;
+    while (!attempt() && GetTickCount64() < deadline) Sleep(pause);
+}
+
 bool NothingAt(const WideString& path) { return LookAtPath(path) == ERROR_FILE_NOT_FOUND; }
 
 // None only once nothing is at the path, or it could not be looked at for the whole retry time.
 std::optional<FileIdentity> IdentityOfWhatIsAt(const WideString& path) {
     if (path.empty()) return std::nullopt;
-    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
-    for (;;) {
-        const std::optional<FileIdentity> identity = IdentityAt(path);
-        if (identity || NothingAt(path) || GetTickCount64() >= deadline) return identity;
-        Sleep(kFilePauseMilliseconds);
-    }
+    std::optional<FileIdentity> identity;
+    RetryFor(kFileRetryMilliseconds, kFilePauseMilliseconds, [&] {
+        identity = IdentityAt(path);
+        return identity || NothingAt(path);
+    });
+    return identity;
 }
 
 // The snapshot whose id the file at the path holds; in an earlier version's file, that very file.
@@ -54,16 +62,17 @@ std::optional<FileIdentity> IdentityOfWhatIsAt(const WideString& path) {
 std::optional<SnapshotChoice> SnapshotAt(const WideString& path) {
     const std::optional<FileIdentity> file = IdentityOfWhatIsAt(path);
     if (!file) return std::nullopt;
-    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
-    for (;;) {
+    std::optional<SnapshotChoice> snapshot;
+    RetryFor(kFileRetryMilliseconds, kFilePauseMilliseconds, [&] {
         try {
             const std::optional<SnapshotId> id = SnapshotIdAt(path);
-            return id ? SnapshotChoice{id, std::nullopt} : SnapshotChoice{std::nullopt, file};
+            snapshot = id ? SnapshotChoice{id, std::nullopt} : SnapshotChoice{std::nullopt, file};
+            return true;
         } catch (Win32Error) {
-            if (GetTickCount64() >= deadline) return std::nullopt;
+            return false;
         }
-        Sleep(kFilePauseMilliseconds);
-    }
+    });
+    return snapshot;
 }
 
 GuardedFiles IdentifyGuardedFiles(const OptionMap& options) {
@@ -73,13 +82,11 @@ GuardedFiles IdentifyGuardedFiles(const OptionMap& options) {
 // The configuration holds the user's credentials: a refused delete is tried again, until the path
 // holds nothing or another file.
 void DeleteConfigIfStill(const WideString& path, const FileIdentity& config) {
-    const ULONGLONG deadline = GetTickCount64() + kFileRetryMilliseconds;
-    while (!DeleteIfStill(path, config)) {
-        if (NothingAt(path) || GetTickCount64() >= deadline) return;
+    RetryFor(kFileRetryMilliseconds, kFilePauseMilliseconds, [&] {
+        if (DeleteIfStill(path, config) || NothingAt(path)) return true;
         const std::optional<FileIdentity> now = IdentityAt(path);
-        if (now && *now != config) return;
-        Sleep(kFilePauseMilliseconds);
-    }
+        return now && *now != config;
+    });
 }
 
 // The core runs elevated, and an elevated process lets an unelevated one only wait for it and
@@ -121,20 +128,19 @@ void EndCore(const WatchedCore& core) {
     }
 }
 
+// Only a proxy lock that is held, or that may not be opened, is tried again.
 void RestoreGuardedSnapshot(const OptionMap& options, const SnapshotChoice& snapshot) {
-    const ULONGLONG deadline = GetTickCount64() + kRestoreRetryMilliseconds;
-    for (;;) {
+    RetryFor(kRestoreRetryMilliseconds, kRestorePauseMilliseconds, [&] {
         try {
             RestoreProxyFromState(options.Get(L"--state"), options.Get(L"--expected-proxy"), snapshot);
-            return;
+            return true;
         } catch (Win32Error code) {
             const bool held = code == ERROR_TIMEOUT || code == ERROR_ACCESS_DENIED;
-            if (!held || GetTickCount64() >= deadline) return;
+            return !held;
         } catch (...) {
-            return;  // Nobody is left to tell; the configuration is deleted all the same.
+            return true;  // Nobody is left to tell; the configuration is deleted all the same.
         }
-        Sleep(kRestorePauseMilliseconds);
-    }
+    });
 }
 
 // Whatever ended the wait, the user's proxy comes back and the core's configuration goes.

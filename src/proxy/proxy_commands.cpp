@@ -2,9 +2,9 @@
 
 #include <cwchar>
 #include <string>
-#include <vector>
 
 #include "base/command_line.h"
+#include "base/file_by_handle.h"
 #include "base/local_path.h"
 #include "base/process.h"
 #include "base/unique_resource.h"
@@ -34,10 +34,8 @@ struct RefusedStatePath {
 
 // How many names the file at the path has; 0 when it cannot be opened (nothing is there).
 DWORD LinkCountAt(const WideString& path) {
-    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
-                                            nullptr));
+    const UniqueHandleFile file(CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                                            FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     BY_HANDLE_FILE_INFORMATION information{};
     if (!file || !GetFileInformationByHandle(file.Get(), &information)) return 0;
     return information.nNumberOfLinks;
@@ -65,9 +63,9 @@ void RefuseUnlockableStatePath(const WideString& snapshotPath) {
     if (LinkCountAt(snapshotPath) > 1) throw RefusedStatePath{ERROR_TOO_MANY_LINKS};
 }
 
-// The settings in force are the user's, unless they are a helper's proxy: then the user's are
-// those that the live snapshot behind it saved.
-ProxySettings UserSettingsInForce(const SnapshotRecord& record, const ProxySettings& current) {
+// What an enable saves as the user's: the settings in force, unless they are a helper's proxy;
+// then those that the live snapshot behind it saved (SettingsToKeep).
+ProxySettings UserSettingsToSave(const SnapshotRecord& record, const ProxySettings& current) {
     return SettingsToKeep(current, IsHelperAppliedSettings(current)
                                        ? UserSettingsBehindHelperProxy(record, current.proxyServer)
                                        : std::nullopt);
@@ -95,7 +93,7 @@ void SwitchToLocalProxy(const WideString& snapshotPath, const WideString& localP
     SnapshotRecord record = ReadSnapshotRecord();
     const ProxySettings current = QueryProxySettings();
     DropGoneSnapshots(record, current);
-    const ProxySettings user = UserSettingsInForce(record, current);
+    const ProxySettings user = UserSettingsToSave(record, current);
     const ProxySnapshot snapshot{user.flags,         localProxyAddress, user.proxyServer, user.bypassList,
                                  user.autoConfigUrl, NewSnapshotId()};
     SaveSnapshot(snapshotPath, snapshot, record);

@@ -12,10 +12,6 @@
 
 namespace {
 
-void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
-HKEY NoKey() { return nullptr; }
-using UniqueRegistryKey = UniqueResource<HKEY, CloseRegistryKey, NoKey>;
-
 void FreeArguments(wchar_t** arguments) { LocalFree(arguments); }
 wchar_t** NoArguments() { return nullptr; }
 using UniqueArguments = UniqueResource<wchar_t**, FreeArguments, NoArguments>;

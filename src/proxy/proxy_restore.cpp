@@ -1,7 +1,5 @@
 #include "proxy/proxy_restore.h"
 
-#include <algorithm>
-
 #include "base/file_by_handle.h"
 #include "base/win32.h"
 #include "proxy/proxy_commands.h"
@@ -10,7 +8,8 @@
 
 namespace {
 
-bool SameFileName(const WideString& left, const WideString& right) {
+// One file, however each path reaches it: the key its lock is named from.
+bool IsSameStateFile(const WideString& left, const WideString& right) {
     return ProxyStateFileKey(left) == ProxyStateFileKey(right);
 }
 
@@ -27,7 +26,7 @@ bool FileIsGone(const LiveSnapshot& live) {
 // left at the path, its value there has nothing to restore.
 void RemoveEarlierLogonRestoresOf(const WideString& snapshotPath) {
     for (const EarlierLogonRestore& value : EarlierLogonRestores()) {
-        if (SameFileName(value.statePath, snapshotPath)) RemoveEarlierLogonRestore(value);
+        if (IsSameStateFile(value.statePath, snapshotPath)) RemoveEarlierLogonRestore(value);
     }
 }
 
@@ -59,7 +58,8 @@ void TidySnapshotRecord() {
     CommitSnapshotRecord(record);
 }
 
-bool Expected(const WideString& expectedProxy, const ProxySnapshot& saved) {
+// True unless an expected proxy is given and the snapshot applied another.
+bool AppliedExpectedProxy(const WideString& expectedProxy, const ProxySnapshot& saved) {
     return expectedProxy.empty() || expectedProxy == saved.appliedProxyServer;
 }
 
@@ -68,7 +68,7 @@ void RestoreLostSnapshotsOf(const WideString& snapshotPath, const WideString& ex
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
     bool restored = false;
     for (const LiveSnapshot& live : ReadSnapshotRecord()) {
-        if (SameFileName(live.statePath, snapshotPath) && Expected(expectedProxy, live.snapshot)) {
+        if (IsSameStateFile(live.statePath, snapshotPath) && AppliedExpectedProxy(expectedProxy, live.snapshot)) {
             RestoreSnapshot(live.snapshot, nullptr);
             restored = true;
         }
@@ -95,7 +95,7 @@ void RestoreById(const WideString& snapshotPath, const WideString& expectedProxy
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
     if (SnapshotIdAt(statePath) == id) {
         const ProxySnapshot saved = ReadProxySnapshot(statePath);
-        if (saved.id != id || !Expected(expectedProxy, saved)) return;
+        if (saved.id != id || !AppliedExpectedProxy(expectedProxy, saved)) return;
         RestoreSnapshot(saved, &statePath);
         RemoveEarlierLogonRestoresOf(statePath);
         return;
@@ -105,7 +105,7 @@ void RestoreById(const WideString& snapshotPath, const WideString& expectedProxy
     const LiveSnapshot* live = FindLiveSnapshot(record, id);
     if (!live) {
         RemoveLogonRestore(id);
-    } else if (Expected(expectedProxy, live->snapshot)) {
+    } else if (AppliedExpectedProxy(expectedProxy, live->snapshot)) {
         RestoreSnapshot(live->snapshot, nullptr);
     }
 }
@@ -120,7 +120,7 @@ void RestoreAtPath(const WideString& snapshotPath, const WideString& expectedPro
     // A later connection's snapshot at the same path is not the earlier file asked for.
     if (earlierFile && IdentityAt(snapshotPath) != earlierFile) return;
     const ProxySnapshot saved = ReadProxySnapshot(snapshotPath);
-    if ((earlierFile && saved.id) || !Expected(expectedProxy, saved)) return;
+    if ((earlierFile && saved.id) || !AppliedExpectedProxy(expectedProxy, saved)) return;
     const ProxyMutexLock settingsLock = AcquireProxySettingsLock();
     RestoreSnapshot(saved, &snapshotPath);
     RemoveEarlierLogonRestoresOf(snapshotPath);

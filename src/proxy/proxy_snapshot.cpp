@@ -155,9 +155,8 @@ bool SnapshotExists(const WideString& path) {
 }
 
 std::optional<SnapshotId> SnapshotIdAt(const WideString& path) {
-    const UniqueHandleFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                            OPEN_EXISTING, kClientPathOpenFlags, nullptr));
+    const UniqueHandleFile file(
+        CreateFileW(path.c_str(), GENERIC_READ, kShareAll, nullptr, OPEN_EXISTING, kClientPathOpenFlags, nullptr));
     if (!file) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return std::nullopt;

@@ -11,10 +11,6 @@ constexpr std::string_view kMagic(kSnapshotRecordMagic, sizeof(kSnapshotRecordMa
 
 [[noreturn]] void ThrowInvalidData() { throw Win32Error{ERROR_INVALID_DATA}; }
 
-void CloseRegistryKey(HKEY key) { RegCloseKey(key); }
-HKEY NoKey() { return nullptr; }
-using UniqueRegistryKey = UniqueResource<HKEY, CloseRegistryKey, NoKey>;
-
 void ThrowUnlessSuccess(LSTATUS status) {
     if (status != ERROR_SUCCESS) throw Win32Error{static_cast<DWORD>(status)};
 }

@@ -29,9 +29,9 @@ struct LiveSnapshot {
 
 using SnapshotRecord = std::vector<LiveSnapshot>;
 
-// The magic, then per snapshot its path as a snapshot text field, the byte length of its file's
-// encoding (4 bytes, little-endian) and that encoding. Throws Win32Error 13 for a text over the
-// limit, a snapshot without an id, or a record over kMaxSnapshotRecordBytes.
+// The magic, then per snapshot its path as a snapshot text field followed by its file's whole
+// encoding (EncodeProxySnapshot, which says its own length). Throws Win32Error 13 for a text over
+// the limit, a snapshot without an id, or a record over kMaxSnapshotRecordBytes.
 ByteString EncodeSnapshotRecord(const SnapshotRecord& record);
 // Throws Win32Error 13 for anything malformed: a snapshot without an id, or an id twice.
 SnapshotRecord DecodeSnapshotRecord(const ByteString& bytes);

@@ -52,7 +52,6 @@ constexpr FailureRule kRules[] = {
     {"LocalAlloc", Failure::Zero, kOutOfMemory},
     {"CreateFileW", Failure::MinusOne, kSharing},
     {"CreateJobObjectW", Failure::Zero, kResources},
-    {"CreateMutexW", Failure::Zero, kResources},
     {"CreatePipe", Failure::Zero, kResources},
     {"CreateProcessW", Failure::Zero, kResources},
     {"DuplicateTokenEx", Failure::Zero, kResources},

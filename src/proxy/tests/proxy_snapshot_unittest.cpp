@@ -9,12 +9,12 @@
 
 #include "base/win32.h"
 #include "proxy/proxy_mutex.h"
-
-#include <sddl.h>
 #include "proxy/proxy_snapshot.h"
 #include "proxy/proxy_snapshot_record.h"
 #include "support/temp_directory.h"
 #include "support/thrown_error.h"
+
+#include <sddl.h>  // after <windows.h>
 
 namespace {
 
