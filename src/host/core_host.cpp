@@ -16,7 +16,6 @@
 namespace {
 
 constexpr uint32_t kFailedBeforeCore = 1;
-constexpr uint32_t kHostEnded = 0;
 constexpr DWORD kClientAccess = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION;
 constexpr DWORD kResumeFailed = static_cast<DWORD>(-1);
 constexpr UINT kKilledBeforeRunning = 1;
@@ -131,7 +130,7 @@ bool LetCoreRunInJob(HostSession& session) {
 uint32_t EndCoreThatNeverRan(HostSession& session) {
     TerminateProcess(session.coreProcess.Get(), kKilledBeforeRunning);
     EndCoreAndItsJob(session);
-    return CloseAndMarkDone(session, kHostEnded);
+    return CloseAndDeliverLastWord(session, kHostEnded);
 }
 
 // Until the client is verified, the host touches the client's files (the "parent-check" record
@@ -168,18 +167,18 @@ uint32_t RunHost(const OptionMap& options) {
     if (!NamesOnlyLocalFiles(options)) return kFailedBeforeCore;
     if (!WorkOnClientPathsAsUser()) return kFailedBeforeCore;
     HostSession session(options);
-    if (!OpenSameClient(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
+    if (!OpenSameClient(session)) return CloseAndDeliverLastWord(session, kFailedBeforeCore);
     const UniqueHandleNull clientToken = ClientImpersonationToken(session.client.Get());
     if (!clientToken) return kFailedBeforeCore;
     if (!IsOrdinaryInteractiveClient(clientToken.Get())) {
         session.ReportFailure("parent-check", "PARENT_GONE", ERROR_ACCESS_DENIED);
-        return CloseAndMarkDone(session, kFailedBeforeCore);
+        return CloseAndDeliverLastWord(session, kFailedBeforeCore);
     }
     if (!WorkOnClientPathsAsClient(clientToken.Get())) return kFailedBeforeCore;
-    if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return CloseAndMarkDone(session, kHostEnded);
-    if (!CreateKillOnCloseJob(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
-    if (!CreateOutputPipe(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
-    if (!StartCoreSuspended(session)) return CloseAndMarkDone(session, kFailedBeforeCore);
+    if (IsStopRequested(session.client.Get(), options.Get(L"--stop"))) return CloseAndDeliverLastWord(session, kHostEnded);
+    if (!CreateKillOnCloseJob(session)) return CloseAndDeliverLastWord(session, kFailedBeforeCore);
+    if (!CreateOutputPipe(session)) return CloseAndDeliverLastWord(session, kFailedBeforeCore);
+    if (!StartCoreSuspended(session)) return CloseAndDeliverLastWord(session, kFailedBeforeCore);
     if (!LetCoreRunInJob(session)) return EndCoreThatNeverRan(session);
     return SuperviseCore(session);
 }

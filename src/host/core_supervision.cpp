@@ -12,7 +12,6 @@ namespace {
 constexpr ULONGLONG kReadinessLimitMilliseconds = 30000;
 constexpr ULONGLONG kCycleMilliseconds = 100;
 constexpr ULONGLONG kReadinessLookMilliseconds = 10;
-constexpr uint32_t kHostEnded = 0;
 
 void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) {
     DWORD exitCode = 0;
@@ -96,5 +95,5 @@ uint32_t SuperviseCore(HostSession& session) {
     WatchWhileReadingOutput(session);
     WSACleanup();
     EndCoreAndItsJob(session);
-    return CloseAndMarkDone(session, kHostEnded);
+    return CloseAndDeliverLastWord(session, kHostEnded);
 }

@@ -8,6 +8,6 @@
 // 100 ms, and looks at the core's readiness every 10 ms between checks, until the core is ready
 // (API port open, adapter up) or 30 s have passed, then supervises it until the client ends, the
 // stop marker appears or the core exits. The end of the client or the core is noticed at once.
-// Every ending ends the job, then closes and marks the host done (CloseAndMarkDone); the exit
-// code is 0.
+// Every ending ends the job, then closes the host and delivers its last word
+// (CloseAndDeliverLastWord); the exit code is 0.
 uint32_t SuperviseCore(HostSession& session);

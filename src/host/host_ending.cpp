@@ -21,7 +21,7 @@ void EndCoreAndItsJob(HostSession& session) {
     WaitForSingleObject(session.coreProcess.Get(), kCoreEndWaitMilliseconds);
 }
 
-uint32_t CloseAndMarkDone(HostSession& session, uint32_t exitCode) {
+uint32_t CloseAndDeliverLastWord(HostSession& session, uint32_t exitCode) {
     session.coreThread.Reset();
     session.coreProcess.Reset();
     session.pipeRead.Reset();

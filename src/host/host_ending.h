@@ -14,6 +14,10 @@
 // unsupervised by its client. Reads its input anew on every call.
 bool IsStopRequested(HANDLE client, const WideString& stopPath);
 
+// The host's exit code once a connection has ended, however it ended; a failure before the core
+// started gives 1.
+inline constexpr uint32_t kHostEnded = 0;
+
 // Ends the job, and with it the core and everything the core started, then waits up to 5 s for
 // the core to be gone.
 void EndCoreAndItsJob(HostSession& session);
@@ -21,4 +25,4 @@ void EndCoreAndItsJob(HostSession& session);
 // The host's last step on every way out: closes its handles (core thread and process, pipe, job,
 // client), then delivers the last record and the done marker, trying them for up to 10 s in all
 // while readers hold them (StatusFiles), and returns `exitCode`.
-uint32_t CloseAndMarkDone(HostSession& session, uint32_t exitCode);
+uint32_t CloseAndDeliverLastWord(HostSession& session, uint32_t exitCode);
