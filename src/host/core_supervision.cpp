@@ -11,7 +11,7 @@ namespace {
 
 constexpr ULONGLONG kReadinessLimitMilliseconds = 30000;
 constexpr ULONGLONG kCycleMilliseconds = 100;
-constexpr ULONGLONG kReadinessLookMilliseconds = 10;
+constexpr ULONGLONG kReadinessLookMilliseconds = 8;
 
 void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) {
     DWORD exitCode = 0;
@@ -34,19 +34,26 @@ bool WaitForClientOrCoreEnd(HostSession& session, ULONGLONG until) {
     return false;
 }
 
+// Looks keep their pace whatever each costs; one that ran late is followed by a whole interval.
+ULONGLONG NextLookAfter(ULONGLONG look) {
+    const ULONGLONG now = GetTickCount64();
+    return look + kReadinessLookMilliseconds > now ? look + kReadinessLookMilliseconds
+                                                   : now + kReadinessLookMilliseconds;
+}
+
 // The pause between two cycles: a record that a reader holds up is tried again (the cycle itself
 // never waits for one), the client and the core are waited on, and, until the core is ready, its
 // readiness is looked at every few milliseconds. Ends early for the cycle when the client or the
 // core has ended or the core has become ready.
 void WaitForNextCycle(HostSession& session, ReadinessWatch* readiness) {
     const ULONGLONG cycleEnd = GetTickCount64() + kCycleMilliseconds;
-    for (;;) {
-        const ULONGLONG until =
-            readiness == nullptr ? cycleEnd : std::min(cycleEnd, GetTickCount64() + kReadinessLookMilliseconds);
+    for (ULONGLONG nextLook = GetTickCount64() + kReadinessLookMilliseconds;;) {
+        const ULONGLONG until = readiness == nullptr ? cycleEnd : std::min(cycleEnd, nextLook);
         session.files.RetryWaitingRecord(until);
         if (WaitForClientOrCoreEnd(session, until)) return;
         if (GetTickCount64() >= cycleEnd) return;
         if (readiness != nullptr && readiness->Look()) return;
+        nextLook = NextLookAfter(nextLook);
     }
 }
 
