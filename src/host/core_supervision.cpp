@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "base/clock.h"
 #include "host/core_output.h"
 #include "host/host_ending.h"
 #include "host/readiness_watch.h"
@@ -25,7 +26,7 @@ void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) 
 // Waits until `until` for the client or the core to end: true as soon as one has. A wait that
 // fails is slept through; the cycle's own checks still look at both.
 bool WaitForClientOrCoreEnd(HostSession& session, ULONGLONG until) {
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = MonotonicMilliseconds();
     const DWORD wait = now < until ? static_cast<DWORD>(until - now) : 0;
     const HANDLE ends[] = {session.client.Get(), session.coreProcess.Get()};
     const DWORD result = WaitForMultipleObjects(2, ends, FALSE, wait);
@@ -36,7 +37,7 @@ bool WaitForClientOrCoreEnd(HostSession& session, ULONGLONG until) {
 
 // Looks keep their pace whatever each costs; one that ran late is followed by a whole interval.
 ULONGLONG NextLookAfter(ULONGLONG look) {
-    const ULONGLONG now = GetTickCount64();
+    const ULONGLONG now = MonotonicMilliseconds();
     return look + kReadinessLookMilliseconds > now ? look + kReadinessLookMilliseconds
                                                    : now + kReadinessLookMilliseconds;
 }
@@ -46,12 +47,12 @@ ULONGLONG NextLookAfter(ULONGLONG look) {
 // readiness is looked at every few milliseconds. Ends early for the cycle when the client or the
 // core has ended or the core has become ready.
 void WaitForNextCycle(HostSession& session, ReadinessWatch* readiness) {
-    const ULONGLONG cycleEnd = GetTickCount64() + kCycleMilliseconds;
-    for (ULONGLONG nextLook = GetTickCount64() + kReadinessLookMilliseconds;;) {
+    const ULONGLONG cycleEnd = MonotonicMilliseconds() + kCycleMilliseconds;
+    for (ULONGLONG nextLook = MonotonicMilliseconds() + kReadinessLookMilliseconds;;) {
         const ULONGLONG until = readiness == nullptr ? cycleEnd : std::min(cycleEnd, nextLook);
         session.files.RetryWaitingRecord(until);
         if (WaitForClientOrCoreEnd(session, until)) return;
-        if (GetTickCount64() >= cycleEnd) return;
+        if (MonotonicMilliseconds() >= cycleEnd) return;
         if (readiness != nullptr && readiness->Look()) return;
         nextLook = NextLookAfter(nextLook);
     }
@@ -62,7 +63,7 @@ void WatchUntilEnd(HostSession& session, CoreOutputReader& output) {
     bool ready = false;
     // Gone once the core is ready: nothing about readiness is asked after "ready".
     std::optional<ReadinessWatch> readiness(std::in_place, session.options, session.job.Get());
-    const ULONGLONG deadline = GetTickCount64() + kReadinessLimitMilliseconds;
+    const ULONGLONG deadline = MonotonicMilliseconds() + kReadinessLimitMilliseconds;
     for (bool firstCycle = true;; firstCycle = false) {
         if (!firstCycle) WaitForNextCycle(session, ready ? nullptr : &*readiness);
         if (IsStopRequested(session.client.Get(), session.options.Get(L"--stop"))) return;
@@ -78,7 +79,7 @@ void WatchUntilEnd(HostSession& session, CoreOutputReader& output) {
             readiness.reset();
             continue;
         }
-        if (GetTickCount64() > deadline) {
+        if (MonotonicMilliseconds() > deadline) {
             session.ReportFailure("wait-interface", "TIMEOUT", 0);
             return;
         }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "base/clock.h"
 #include "base/process.h"
 #include "host/port_owner.h"
 #include "host/readiness_probes.h"
@@ -72,12 +73,12 @@ bool ReadinessWatch::Look() {
         adapterChanges_.TakeChange();
     } else {
         const bool changed = adapterChanges_.TakeChange();
-        if (!IsAdapterQueryDue(adapterChanges_.AreTold(), changed, GetTickCount64() - lastAdapterQuery_)) return false;
+        if (!IsAdapterQueryDue(adapterChanges_.AreTold(), changed, MonotonicMilliseconds() - lastAdapterQuery_)) return false;
         // Both are found in one look, as the port may have closed since.
         portOpen_ = IsApiPortOpen(api_);
         if (!portOpen_) return false;
     }
-    lastAdapterQuery_ = GetTickCount64();
+    lastAdapterQuery_ = MonotonicMilliseconds();
     ready_ = IsInterfaceUp(interfaceName_);
     return ready_;
 }

@@ -56,7 +56,7 @@ void StatusFiles::Report(std::string_view stage, const std::optional<StatusFailu
 void StatusFiles::RetryWaitingRecord(ULONGLONG until) { Deliver(record_, until, false); }
 
 void StatusFiles::DeliverLastRecordAndDoneMarker() {
-    const ULONGLONG until = GetTickCount64() + kLastWordMilliseconds;
+    const ULONGLONG until = MonotonicMilliseconds() + kLastWordMilliseconds;
     Deliver(record_, until, true);
     if (donePath_.empty()) return;
     std::optional<Waiting> marker(std::in_place, donePath_, kDoneMarkerContent);
@@ -65,14 +65,14 @@ void StatusFiles::DeliverLastRecordAndDoneMarker() {
 
 void StatusFiles::Deliver(std::optional<Waiting>& write, ULONGLONG until, bool lastWord) {
     while (write && write->replacement.Current() == FileReplacement::State::kHeld) {
-        const ULONGLONG now = GetTickCount64();
+        const ULONGLONG now = MonotonicMilliseconds();
         if (now >= until) return;
         if (now < write->nextTry) {
             Sleep(static_cast<DWORD>(std::min(write->nextTry, until) - now));
             continue;
         }
         write->replacement.TryAgain();
-        write->nextTry = GetTickCount64() + RetryPause(now - write->since, lastWord);
+        write->nextTry = MonotonicMilliseconds() + RetryPause(now - write->since, lastWord);
     }
 }
 

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string_view>
 
+#include "base/clock.h"
 #include "base/file_io.h"
 #include "base/text.h"
 #include "base/win32.h"
@@ -37,7 +38,7 @@ public:
     // place of any record still waiting, so the file never gets an older record after a newer one.
     void Report(std::string_view stage, const std::optional<StatusFailure>& failure = std::nullopt);
 
-    // Tries a waiting record again until it arrives or `until` (a GetTickCount64 value) passes:
+    // Tries a waiting record again until it arrives or `until` (a MonotonicMilliseconds value) passes:
     // every millisecond for its first 250 ms, every 20 ms after that, whatever `until` the calls
     // give. Returns at once when no record waits; the caller spends what is left of the time.
     void RetryWaitingRecord(ULONGLONG until);
@@ -50,7 +51,7 @@ public:
 private:
     struct Waiting {
         Waiting(const WideString& path, const ByteString& content)
-            : replacement(path, content), since(GetTickCount64()), nextTry(since) {}
+            : replacement(path, content), since(MonotonicMilliseconds()), nextTry(since) {}
         FileReplacement replacement;
         ULONGLONG since;
         ULONGLONG nextTry;
