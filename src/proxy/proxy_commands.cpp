@@ -60,6 +60,9 @@ uint32_t ReadPort(const OptionMap& options) {
 void RefuseUnlockableStatePath(const WideString& snapshotPath) {
     const WideString full = FullPath(snapshotPath);
     if (NamesAStream(full.empty() ? snapshotPath : full)) throw RefusedStatePath{ERROR_BAD_PATHNAME};
+    // Under the file's lock, as every other open of it: a handle held outside it keeps a file
+    // that another helper deletes in view (delete pending), to be read or deleted again.
+    const ProxyMutexLock lock = AcquireProxyMutex(snapshotPath);
     if (LinkCountAt(snapshotPath) > 1) throw RefusedStatePath{ERROR_TOO_MANY_LINKS};
 }
 
