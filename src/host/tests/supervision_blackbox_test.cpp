@@ -2,6 +2,7 @@
 // stand-in core: readiness, supervision, every way it ends, and the core's output.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <optional>
 
 #include "base/system_info.h"
@@ -24,6 +25,16 @@ std::string ReadyingScript(const HostConnection& connection) {
     return HostConnection::Line("record", connection.coreRecord) +
            HostConnection::Line("child", connection.coreChildId) + "sleep 300\nlisten " +
            std::to_string(connection.apiPort) + "\n";
+}
+
+// Starts a stand-in that idles, as the connection's client.
+std::unique_ptr<ChildProcess> StartIdleClient(HostConnection& connection) {
+    const std::wstring script = connection.directory / L"idle client.txt";
+    WriteFileBytes(script, "");
+    auto client = std::make_unique<ChildProcess>(StandInCorePath(), std::vector<std::wstring>{L"run", L"-c", script});
+    connection.clientId = client->Id();
+    connection.clientCreated = client->CreationTime();
+    return client;
 }
 
 void ExpectCoreAndChildGone(const HostConnection& connection, DWORD coreId, DWORD childId) {
@@ -86,12 +97,8 @@ TEST(HostLifecycle, AHeldStateFileNeverHoldsUpTheStop) {
 
 TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
     HostConnection connection;
-    const std::wstring idleScript = connection.directory / L"idle client.txt";
-    WriteFileBytes(idleScript, "");
-    ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
-    ASSERT_TRUE(client.IsRunning());
-    connection.clientId = client.Id();
-    connection.clientCreated = client.CreationTime();
+    const std::unique_ptr<ChildProcess> client = StartIdleClient(connection);
+    ASSERT_TRUE(client->IsRunning());
     connection.WriteCoreScript(ReadyingScript(connection));
 
     ChildProcess host(HelperPath(), connection.HostArguments());
@@ -100,7 +107,7 @@ TEST(HostLifecycle, EndsTheCoreWhenTheClientEnds) {
     const DWORD childId = connection.CoreChildProcessId();
     EXPECT_FALSE(ProcessHasEnded(coreId));
 
-    client.Terminate();
+    client->Terminate();
     EXPECT_EQ(host.Wait(kHostEndMilliseconds), 0u);
     ExpectCoreAndChildGone(connection, coreId, childId);
     EXPECT_EQ(ReadFileBytes(connection.state), kReadyRecord);
@@ -115,12 +122,8 @@ TEST(HostLifecycle, WhileWaitingAHeldRecordStillArrivesAndAStopOrTheClientsEndSt
     for (const bool clientEnds : {false, true}) {
         SCOPED_TRACE(clientEnds ? "the client ends" : "the stop marker appears");
         HostConnection connection;
-        const std::wstring idleScript = connection.directory / L"idle client.txt";
-        WriteFileBytes(idleScript, "");
-        ChildProcess client(StandInCorePath(), {L"run", L"-c", idleScript});
-        ASSERT_TRUE(client.IsRunning());
-        connection.clientId = client.Id();
-        connection.clientCreated = client.CreationTime();
+        const std::unique_ptr<ChildProcess> client = StartIdleClient(connection);
+        ASSERT_TRUE(client->IsRunning());
         connection.WriteCoreScript(HostConnection::Line("record", connection.coreRecord));
         WriteFileBytes(connection.state, "the record before");
         std::optional<HeldFile> reader(std::in_place, connection.state);
@@ -137,7 +140,7 @@ TEST(HostLifecycle, WhileWaitingAHeldRecordStillArrivesAndAStopOrTheClientsEndSt
         ASSERT_TRUE(WaitUntil([&] { return connection.CoreProcessId() != 0; }, 10000));
         const DWORD coreId = connection.CoreProcessId();
         if (clientEnds) {
-            client.Terminate();
+            client->Terminate();
         } else {
             WriteFileBytes(connection.stop, "");
         }
