@@ -11,7 +11,6 @@
 namespace {
 
 constexpr ULONGLONG kReadinessLimitMilliseconds = 30000;
-constexpr ULONGLONG kCycleMilliseconds = 100;
 constexpr ULONGLONG kReadinessLookMilliseconds = 8;
 
 void ReportCoreExit(HostSession& session, CoreOutputReader& output, bool ready) {
@@ -47,7 +46,7 @@ ULONGLONG NextLookAfter(ULONGLONG look) {
 // readiness is looked at every few milliseconds. Ends early for the cycle when the client or the
 // core has ended or the core has become ready.
 void WaitForNextCycle(HostSession& session, ReadinessWatch* readiness) {
-    const ULONGLONG cycleEnd = MonotonicMilliseconds() + kCycleMilliseconds;
+    const ULONGLONG cycleEnd = MonotonicMilliseconds() + kSupervisionCycleMilliseconds;
     for (ULONGLONG nextLook = MonotonicMilliseconds() + kReadinessLookMilliseconds;;) {
         const ULONGLONG until = readiness == nullptr ? cycleEnd : std::min(cycleEnd, nextLook);
         session.files.RetryWaitingRecord(until);

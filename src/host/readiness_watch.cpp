@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr ULONGLONG kCycleMilliseconds = 100;
-
 using NotifyIpInterfaceChangeFunction = DWORD WINAPI(ADDRESS_FAMILY, PIPINTERFACE_CHANGE_CALLBACK, PVOID, BOOLEAN,
                                                      HANDLE*);
 using CancelMibChangeNotify2Function = DWORD WINAPI(HANDLE);
@@ -55,7 +53,7 @@ void WINAPI AdapterChanges::OnChange(void* context, MIB_IPINTERFACE_ROW*, MIB_NO
 }
 
 bool IsAdapterQueryDue(bool changesTold, bool changedSinceQuery, ULONGLONG sinceQueryMilliseconds) {
-    if (changedSinceQuery || sinceQueryMilliseconds >= kCycleMilliseconds) return true;
+    if (changedSinceQuery || sinceQueryMilliseconds >= kSupervisionCycleMilliseconds) return true;
     return !changesTold && sinceQueryMilliseconds >= kAdapterPollMilliseconds;
 }
 

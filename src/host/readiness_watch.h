@@ -42,8 +42,10 @@ private:
 };
 
 // Whether the adapter is due for another query while the port is open and the adapter was not up:
-// when a change was told since the last query, or the last one is a supervision cycle (100 ms)
-// old; and where changes are not told, also every kAdapterPollMilliseconds.
+// when a change was told since the last query, or the last one is a supervision cycle old; and
+// where changes are not told, also every kAdapterPollMilliseconds. The host's supervision checks
+// once a cycle.
+inline constexpr ULONGLONG kSupervisionCycleMilliseconds = 100;
 inline constexpr ULONGLONG kAdapterPollMilliseconds = 20;
 bool IsAdapterQueryDue(bool changesTold, bool changedSinceQuery, ULONGLONG sinceQueryMilliseconds);
 
